@@ -135,6 +135,7 @@ TEST_F(RegistryTest, MalformedKeyPathsAreRefusedWithoutWriting) {
 struct WriteFailure {
   const char* name;
   std::function<std::function<void()>(const fs::path& file)> arrange;
+  friend void PrintTo(const WriteFailure& c, std::ostream* os) { *os << c.name; }
 };
 
 const WriteFailure kWriteFailures[] = {
@@ -205,6 +206,7 @@ struct FileCase {
   const char* name;
   std::string bytes;
   bool valid;
+  friend void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 };
 
 const FileCase kFiles[] = {
