@@ -1,0 +1,59 @@
+// kdx-host: the console host. Each command is one row of the table below.
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decode_command.h"
+#include "sample_command.h"
+
+namespace kdx::host {
+namespace {
+
+using CommandFunction = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
+
+struct Command {
+  std::string_view name;
+  std::string_view usage;
+  std::string_view summary;  // empty for commands not listed in --help
+  CommandFunction run;
+};
+
+constexpr Command kCommands[] = {
+    {"decode", "decode [--strict] [FILE]",
+     "print the record lines of a reply body (FILE or standard input, UTF-8) as fields", DecodeCommand},
+    {"encode-sample", "encode-sample [--fuzz-seeds DIR]", "", EncodeSampleCommand},
+};
+
+void PrintHelp(std::ostream& out) {
+  out << "usage: kdx-host COMMAND [ARGS]\n\ncommands:\n";
+  for (const auto& c : kCommands)
+    if (!c.summary.empty()) out << "  " << c.usage << "\n      " << c.summary << '\n';
+  out << "\nexit codes:\n"
+         "  0  done (decode: the input was read; lines that do not decode are reported on stderr)\n"
+         "  1  decode --strict: some record line did not decode or had a malformed field\n"
+         "  2  usage error, or a file that cannot be read\n";
+}
+
+}  // namespace
+}  // namespace kdx::host
+
+int main(int argc, char** argv) {
+  using namespace kdx::host;
+  std::ios::sync_with_stdio(false);
+  if (argc < 2) {
+    PrintHelp(std::cerr);
+    return 2;
+  }
+  const std::string_view name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintHelp(std::cout);
+    return 0;
+  }
+  for (const auto& c : kCommands) {
+    if (c.name == name) return c.run(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+  }
+  std::cerr << "kdx-host: unknown command '" << name << "'\n";
+  PrintHelp(std::cerr);
+  return 2;
+}
