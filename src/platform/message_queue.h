@@ -1,0 +1,89 @@
+// Shared state behind MessageLoop, MessageWindow and WindowHandle. Internal to
+// platform/; everything here is held by shared_ptr so that handles and blocked
+// senders never outlive what they point at.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/message_window.h"
+
+namespace kdx::detail {
+
+// A cross-thread SendMessage, shared by the blocked sender and the queue.
+struct SentMessage {
+  enum class Status { Waiting, Done, Dropped };
+  Status status = Status::Waiting;  // guarded by the loop's mutex
+  LRESULT result = 0;
+  std::condition_variable finished;  // waited on with the loop's mutex
+};
+
+struct Message {
+  std::shared_ptr<WindowState> window;
+  UINT msg = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+  std::uint64_t seq = 0;
+  std::function<void()> onDropped;    // posted messages
+  std::shared_ptr<SentMessage> sent;  // sent messages
+};
+
+struct LoopState {
+  explicit LoopState(std::thread::id ownerThread);
+  ~LoopState();
+  LoopState(const LoopState&) = delete;
+  LoopState& operator=(const LoopState&) = delete;
+
+  bool OnOwnerThread() const { return std::this_thread::get_id() == owner; }
+
+  // Keeps the eventfd readable exactly while something waits; call with mu held.
+  void SyncFdLocked();
+
+  // Takes every queued message for `window` (all of them when null) out of the queues:
+  // blocked senders are released with Dropped, posted messages are moved to `dropped`
+  // so their callbacks and references die after the caller unlocks. Call with mu held.
+  void PurgeLocked(const WindowState* window, std::vector<Message>& dropped);
+
+  const std::thread::id owner;
+  int efd = -1;
+
+  mutable std::mutex mu;
+  std::condition_variable ready;  // the owner thread sleeps on it in RunUntil
+  std::deque<Message> sent;       // handled before posted ones
+  std::deque<Message> posted;
+  std::uint64_t nextSeq = 0;
+  bool wakePending = false;
+  bool fdSignalled = false;
+  bool closed = false;  // the owner thread has ended
+};
+
+struct WindowState {
+  explicit WindowState(std::shared_ptr<LoopState> l) : loop(std::move(l)) {}
+
+  const std::shared_ptr<LoopState> loop;
+  bool alive = true;  // guarded by loop->mu
+  // Owner thread only. Handlers are shared so a running one survives being replaced.
+  std::unordered_map<UINT, std::shared_ptr<const MessageWindow::Handler>> handlers;
+};
+
+// Calls the window's handler for msg on the owner thread; 0 when there is none.
+LRESULT CallHandler(WindowState& window, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Hands a message taken off the queue to its window; completes a blocked sender even
+// when the handler throws, so the sender can never hang.
+void Deliver(Message& m);
+
+// Queue operations shared by MessageWindow and WindowHandle.
+bool PostTo(const std::shared_ptr<WindowState>& window, UINT msg, WPARAM wParam,
+            LPARAM lParam, std::function<void()> onDropped);
+bool SendTo(const std::shared_ptr<WindowState>& window, UINT msg, WPARAM wParam,
+            LPARAM lParam, LRESULT* result);
+
+}  // namespace kdx::detail
