@@ -1,4 +1,4 @@
-#include "../../host/decode_command.h"
+#include "host/decode_command.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "../../host/sample_command.h"
+#include "host/sample_command.h"
 #include "record/field_record.h"
 #include "sim/record_encoder.h"
 
