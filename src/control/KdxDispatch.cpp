@@ -1,0 +1,151 @@
+// The automation interface and the event interface of the control, as tables.
+#include <array>
+
+#include "control/KdxCtrl.h"
+
+namespace kdx {
+namespace {
+
+DispatchMember Method(DISPID id, const char16_t* name, VARTYPE result, std::vector<DispatchParam> params,
+                      const char16_t* help = u"") {
+  return DispatchMember{id, name, MemberKind::Method, result, std::move(params), help, nullptr};
+}
+
+DispatchTable BuildMethodTable() {
+  return DispatchTable{
+      Method(1, u"Login", VT_I4, {{VT_BSTR, u"strProfilePath"}, {VT_BSTR, u"strSession"}}),
+      Method(2, u"Logout", VT_EMPTY, {}),
+      Method(3, u"GetConnectStatus", VT_I4, {}),
+      Method(4, u"ProcessOrder", VT_I4, {}),
+      Method(5, u"GetOrderCount", VT_I4, {}),
+      Method(6, u"GetOrderString", VT_BSTR, {{VT_I4, u"nIndex"}, {VT_I4, u"nField"}}),
+      Method(7, u"GetOrderValue", VT_R8, {{VT_I4, u"nIndex"}, {VT_I4, u"nField"}}),
+      Method(8, u"GetFillOrderCount", VT_I4, {}),
+      Method(9, u"GetFillOrderString", VT_BSTR, {{VT_I4, u"nIndex"}, {VT_I4, u"nField"}}),
+      Method(10, u"GetFillOrderValue", VT_R8, {{VT_I4, u"nIndex"}, {VT_I4, u"nField"}}),
+      Method(11, u"QueryStatement", VT_I4, {{VT_I4, u"nInfoType"}}),
+      Method(12, u"GetStatementCount", VT_I4, {{VT_I4, u"nInfoType"}}),
+      Method(13, u"GetStatementString", VT_BSTR, {{VT_I4, u"nInfoType"}, {VT_I4, u"nIndex"}, {VT_I4, u"nField"}}),
+      Method(14, u"GetStatementValue", VT_R8, {{VT_I4, u"nInfoType"}, {VT_I4, u"nIndex"}, {VT_I4, u"nField"}}),
+      Method(15, u"ClearOrder", VT_EMPTY, {}),
+      Method(16, u"SetOrderInfoString", VT_EMPTY, {{VT_I4, u"nField"}, {VT_BSTR, u"strData"}}),
+      Method(17, u"SetOrderInfoValue", VT_EMPTY, {{VT_I4, u"nField"}, {VT_R8, u"dbData"}}),
+      Method(18, u"SetSecurities", VT_EMPTY,
+             {{VT_I4, u"nSecurityType"}, {VT_BSTR, u"strSecurityName"}, {VT_I4, u"nSecurityValue"}}),
+      Method(19, u"GeneralQuery", VT_I4, {{VT_BSTR, u"strQueryName"}, {VT_BSTR, u"strParam"}}),
+      Method(20, u"GetQueryCount", VT_I4, {{VT_BSTR, u"strQueryName"}}),
+      Method(21, u"GetQueryString", VT_BSTR, {{VT_BSTR, u"strQueryName"}, {VT_I4, u"nIndex"}, {VT_I4, u"nFieldIndex"}}),
+      Method(22, u"GetQueryValue", VT_R8, {{VT_BSTR, u"strQueryName"}, {VT_I4, u"nIndex"}, {VT_I4, u"nFieldIndex"}}),
+      Method(DISPID_ABOUTBOX, u"AboutBox", VT_EMPTY, {}),
+  };
+}
+
+DispatchTable BuildEventTable() {
+  return DispatchTable{
+      Method(kdxevent::LoginReady, u"LoginReady", VT_EMPTY, {}),
+      Method(kdxevent::LoginFail, u"LoginFail", VT_EMPTY, {{VT_BSTR, u"strErrorMsg"}}),
+      Method(kdxevent::ConnectionLost, u"ConnectionLost", VT_EMPTY, {}),
+      Method(kdxevent::OrderStatus, u"OrderStatus", VT_EMPTY, {{VT_I4, u"nIndex"}}),
+      Method(kdxevent::FillOrder, u"FillOrder", VT_EMPTY, {{VT_I4, u"nIndex"}}),
+      Method(kdxevent::StatementUpdate, u"StatementUpdate", VT_EMPTY, {{VT_I4, u"nInfoType"}}),
+      Method(kdxevent::Log, u"Log", VT_EMPTY, {{VT_I4, u"nLogType"}, {VT_BSTR, u"strLog"}}),
+      Method(kdxevent::QueryUpdate, u"QueryUpdate", VT_EMPTY, {{VT_BSTR, u"strQueryName"}}),
+  };
+}
+
+CString Text(const VARIANT& v) { return CString(v.bstrVal); }
+long Long(const VARIANT& v) { return v.lVal; }
+
+}  // namespace
+
+const DispatchTable& KdxMethodTable() {
+  static const DispatchTable table = BuildMethodTable();
+  return table;
+}
+
+const DispatchTable& KdxEventTable() {
+  static const DispatchTable table = BuildEventTable();
+  return table;
+}
+
+// Binds every row of the method table to the typed member of the same name. Arguments arrive
+// already coerced to the declared types.
+void CORV_Velmar_KDXCtrl::BindDispatch() {
+  DispatchTable& table = MutableTable();
+  table = KdxMethodTable();
+  using Args = std::span<VARIANT>;
+  auto bind = [&table](DISPID id, DispatchHandler h) { table.Bind(id, MemberKind::Method, std::move(h)); };
+  auto ret = [](VARIANT* r, VARIANT v) {
+    *r = std::move(v);
+    return S_OK;
+  };
+  bind(1, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(Login(Text(a[0]), Text(a[1]))))); });
+  bind(2, [this](Args, VARIANT*) { Logout(); return S_OK; });
+  bind(3, [this, ret](Args, VARIANT* r) { return ret(r, VARIANT(int32_t(GetConnectStatus()))); });
+  bind(4, [this, ret](Args, VARIANT* r) { return ret(r, VARIANT(int32_t(ProcessOrder()))); });
+  bind(5, [this, ret](Args, VARIANT* r) { return ret(r, VARIANT(int32_t(GetOrderCount()))); });
+  bind(6, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(GetOrderString(Long(a[0]), Long(a[1])).str())); });
+  bind(7, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(GetOrderValue(Long(a[0]), Long(a[1])))); });
+  bind(8, [this, ret](Args, VARIANT* r) { return ret(r, VARIANT(int32_t(GetFillOrderCount()))); });
+  bind(9, [this, ret](Args a, VARIANT* r) {
+    return ret(r, VARIANT(GetFillOrderString(Long(a[0]), Long(a[1])).str()));
+  });
+  bind(10, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(GetFillOrderValue(Long(a[0]), Long(a[1])))); });
+  bind(11, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(QueryStatement(Long(a[0]))))); });
+  bind(12, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(GetStatementCount(Long(a[0]))))); });
+  bind(13, [this, ret](Args a, VARIANT* r) {
+    return ret(r, VARIANT(GetStatementString(Long(a[0]), Long(a[1]), Long(a[2])).str()));
+  });
+  bind(14, [this, ret](Args a, VARIANT* r) {
+    return ret(r, VARIANT(GetStatementValue(Long(a[0]), Long(a[1]), Long(a[2]))));
+  });
+  bind(15, [this](Args, VARIANT*) { ClearOrder(); return S_OK; });
+  bind(16, [this](Args a, VARIANT*) { SetOrderInfoString(Long(a[0]), Text(a[1])); return S_OK; });
+  bind(17, [this](Args a, VARIANT*) { SetOrderInfoValue(Long(a[0]), a[1].dblVal); return S_OK; });
+  bind(18, [this](Args a, VARIANT*) { SetSecurities(Long(a[0]), Text(a[1]), Long(a[2])); return S_OK; });
+  bind(19, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(GeneralQuery(Text(a[0]), Text(a[1]))))); });
+  bind(20, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(GetQueryCount(Text(a[0]))))); });
+  bind(21, [this, ret](Args a, VARIANT* r) {
+    return ret(r, VARIANT(GetQueryString(Text(a[0]), Long(a[1]), Long(a[2])).str()));
+  });
+  bind(22, [this, ret](Args a, VARIANT* r) {
+    return ret(r, VARIANT(GetQueryValue(Text(a[0]), Long(a[1]), Long(a[2]))));
+  });
+  bind(DISPID_ABOUTBOX, [this](Args, VARIANT*) { AboutBox(); return S_OK; });
+}
+
+void CORV_Velmar_KDXCtrl::FireLoginReady() { m_events.Fire(kdxevent::LoginReady, {}); }
+
+void CORV_Velmar_KDXCtrl::FireLoginFail(const CString& strErrorMsg) {
+  VARIANT arg(strErrorMsg.str());
+  m_events.Fire(kdxevent::LoginFail, std::span<VARIANT>(&arg, 1));
+}
+
+void CORV_Velmar_KDXCtrl::FireConnectionLost() { m_events.Fire(kdxevent::ConnectionLost, {}); }
+
+void CORV_Velmar_KDXCtrl::FireOrderStatus(long nIndex) {
+  VARIANT arg(static_cast<int32_t>(nIndex));
+  m_events.Fire(kdxevent::OrderStatus, std::span<VARIANT>(&arg, 1));
+}
+
+void CORV_Velmar_KDXCtrl::FireFillOrder(long nIndex) {
+  VARIANT arg(static_cast<int32_t>(nIndex));
+  m_events.Fire(kdxevent::FillOrder, std::span<VARIANT>(&arg, 1));
+}
+
+void CORV_Velmar_KDXCtrl::FireStatementUpdate(long nInfoType) {
+  VARIANT arg(static_cast<int32_t>(nInfoType));
+  m_events.Fire(kdxevent::StatementUpdate, std::span<VARIANT>(&arg, 1));
+}
+
+void CORV_Velmar_KDXCtrl::FireLog(long nLogType, const CString& strLog) {
+  std::array<VARIANT, 2> args{VARIANT(static_cast<int32_t>(nLogType)), VARIANT(strLog.str())};
+  m_events.Fire(kdxevent::Log, args);
+}
+
+void CORV_Velmar_KDXCtrl::FireQueryUpdate(const CString& strQueryName) {
+  VARIANT arg(strQueryName.str());
+  m_events.Fire(kdxevent::QueryUpdate, std::span<VARIANT>(&arg, 1));
+}
+
+}  // namespace kdx

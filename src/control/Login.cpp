@@ -1,0 +1,105 @@
+// Log-in: the INI section into the control's members, then the component's Connect.
+#include <vector>
+
+#include "control/KdxCtrl.h"
+#include "platform/codepage.h"
+#include "platform/md5.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+
+namespace kdx {
+namespace {
+
+constexpr uint32_t kSectionBufferSize = 4096;
+constexpr uint32_t kStringBufferSize = 1024;
+
+struct ProfileReader {
+  const CString& file;
+  const CString& section;
+
+  CString String(const char16_t* key, const char16_t* defaultValue = u"") const {
+    char16_t buffer[kStringBufferSize];
+    uint32_t n = GetPrivateProfileStringW(section.GetString(), key, defaultValue, buffer, kStringBufferSize, file.GetString());
+    return CString(buffer, static_cast<int>(n));
+  }
+  int32_t Int(const char16_t* key, int32_t defaultValue) const {
+    return static_cast<int32_t>(GetPrivateProfileIntW(section.GetString(), key, defaultValue, file.GetString()));
+  }
+};
+
+}  // namespace
+
+CString PasswordDigest(const CString& text) {
+  std::string bytes = WideToMultiByte(CP_ACP, text.str());
+  return CString::FromUtf8(Md5Hex(bytes));
+}
+
+long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& strSession) {
+  DeleteTradeApi();
+
+  auto api = std::make_unique<CORVOMNIDEALAPI>();
+  if (!m_bContainerEnabled || !api->CreateControl(CLSID_ORVOMNIDEALAPI, m_wnd.Handle(), IDC_TRADEAPI, MakeTradeApiSink()))
+    return -1;
+  m_pTradeApi = std::move(api);
+
+  m_strProfilePath = strProfilePath;
+  m_strSession = strSession;
+
+  // Every key=value line of the section, for the query templates.
+  std::vector<char16_t> section(kSectionBufferSize);
+  GetPrivateProfileSectionW(strSession.GetString(), section.data(), kSectionBufferSize, strProfilePath.GetString());
+  for (const char16_t* line = section.data(); *line; line += CString(line).GetLength() + 1) {
+    CString text(line);
+    int eq = text.Find(u'=');
+    if (eq < 1) continue;
+    CString key = text.Left(eq), value = text.Mid(eq + 1);
+    key.Trim();
+    value.Trim();
+    m_mapProfile[key] = value;
+  }
+
+  const ProfileReader ini{strProfilePath, strSession};
+  const int32_t loginType = ini.Int(u"LoginType", 1);
+  const CString loginURL = ini.String(u"LoginURL");
+  const CString serverAddress = ini.String(u"ServerAddress");
+  const int32_t serverPort = ini.Int(u"ServerPort", 443);
+  m_strProxyAddress = ini.String(u"ProxyAddress");
+  m_nProxyPort = ini.Int(u"ProxyPort", 0);
+  const CString company = ini.String(u"Company", u"ORV");
+  const CString product = ini.String(u"Product", u"nPlexII");
+  m_strRocID = ini.String(u"RocID");
+  m_strRocID.MakeUpper();
+  const CString branchID = ini.String(u"BranchID");
+  const CString custID = ini.String(u"CustID");
+  m_strBroker = ini.String(u"Broker");
+  m_strBrokerName = ini.String(u"BrokerName");
+  m_strPassword = ini.String(u"Password");
+  const int32_t encodeType = ini.Int(u"EncodeType", 1);
+  m_strPasswordMD5 = encodeType ? PasswordDigest(m_strPassword) : m_strPassword;
+  m_pTradeApi->SetTWOrderPrefix(ini.String(u"TWOrderPrefix"));
+  m_pTradeApi->SetOBOrderPrefix(ini.String(u"OBOrderPrefix"));
+  m_strQueryAddress = ini.String(u"QueryAddress");
+  m_strCAPath = ini.String(u"CAPath");
+  m_strCAPassword = ini.String(u"CAPassword");
+  m_nCAType = ini.Int(u"CAType", 0);
+  m_bOrderPrompt = ini.Int(u"OrderPrompt", 1);
+  m_bTestMode = ini.Int(u"TestMode", 0);
+  m_strImagePath = ini.String(u"ImagePath");
+
+  m_strLoginID.Empty();
+  m_strLoginPassword.Empty();
+  m_strImagePath.Replace(u"%ModulePath%", ModuleDirectory());
+
+  m_strRocIDPrefix.Empty();
+  if (int underscore = m_strRocID.Find(u'_'); underscore >= 0) m_strRocIDPrefix = m_strRocID.Left(underscore);
+
+  m_pTradeApi->SetCAPath(m_strCAPath);
+  m_pTradeApi->SetCAPassword(m_strCAPassword);
+  m_pTradeApi->SetCAType(m_nCAType);
+  if (m_nCAType == -1) m_pTradeApi->SetUseCA(FALSE);
+
+  return m_pTradeApi->Connect(loginType, loginURL, serverAddress, serverPort, m_strProxyAddress, m_nProxyPort,
+                              company, product, m_strRocID, branchID, custID, m_strPassword, encodeType);
+}
+
+}  // namespace kdx

@@ -1,0 +1,33 @@
+#include "platform/message_box.h"
+
+#include <utility>
+
+namespace kdx {
+namespace {
+
+std::shared_ptr<MessageBoxPresenter>& CurrentPresenter() {
+  thread_local std::shared_ptr<MessageBoxPresenter> presenter = std::make_shared<ScriptedMessageBoxPresenter>();
+  return presenter;
+}
+
+}  // namespace
+
+int ScriptedMessageBoxPresenter::Show(WindowHandle, const MessageBoxRequest& request) {
+  shown_.push_back(request);
+  return answer_;
+}
+
+std::shared_ptr<MessageBoxPresenter> SetMessageBoxPresenter(std::shared_ptr<MessageBoxPresenter> presenter) {
+  if (!presenter) presenter = std::make_shared<ScriptedMessageBoxPresenter>();
+  return std::exchange(CurrentPresenter(), std::move(presenter));
+}
+
+std::shared_ptr<MessageBoxPresenter> GetMessageBoxPresenter() { return CurrentPresenter(); }
+
+int MessageBoxW(WindowHandle owner, const CString& text, const CString& caption, UINT type) {
+  // Held for the call, so a presenter replaced while the box is up stays alive.
+  auto presenter = CurrentPresenter();
+  return presenter->Show(owner, MessageBoxRequest{text, caption, type});
+}
+
+}  // namespace kdx

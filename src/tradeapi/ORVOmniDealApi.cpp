@@ -1,0 +1,129 @@
+#include "tradeapi/ORVOmniDealApi.h"
+
+#include <array>
+
+#include "platform/class_factory.h"
+
+namespace kdx {
+
+CORVOMNIDEALAPI::~CORVOMNIDEALAPI() {
+  if (m_pEvents && m_dwCookie) m_pEvents->Unadvise(m_dwCookie);
+}
+
+bool CORVOMNIDEALAPI::CreateControl(const CLSID& clsid, WindowHandle parent, UINT id,
+                                    std::shared_ptr<IDispatch> eventSink) {
+  std::shared_ptr<IDispatch> component;
+  if (FAILED(CoCreateInstance(clsid, &component)) || !component) return false;
+  auto* container = dynamic_cast<IConnectionPointContainer*>(component.get());
+  ConnectionPoint* events = container ? container->FindConnectionPoint() : nullptr;
+  if (!events) return false;
+  DWORD cookie = eventSink ? events->Advise(std::move(eventSink)) : 0;
+  m_pDispatch = std::move(component);
+  m_pEvents = events;
+  m_dwCookie = cookie;
+  m_parent = std::move(parent);
+  m_nID = id;
+  return true;
+}
+
+VARIANT CORVOMNIDEALAPI::Invoke(DISPID id, WORD flags, VARTYPE resultType, std::span<VARIANT> args) {
+  VARIANT result;
+  if (!m_pDispatch || FAILED(m_pDispatch->Invoke(id, flags, args, &result))) return VARIANT{};
+  if (resultType != VT_EMPTY && result.vt != resultType) {
+    VARIANT converted;
+    if (FAILED(VariantChangeType(&converted, &result, 0, resultType))) return VARIANT{};
+    return converted;
+  }
+  return result;
+}
+
+void CORVOMNIDEALAPI::SetProperty(DISPID id, VARIANT value) {
+  Invoke(id, DISPATCH_PROPERTYPUT, VT_EMPTY, std::span<VARIANT>(&value, 1));
+}
+
+void CORVOMNIDEALAPI::SetTWOrderPrefix(const CString& v) { SetProperty(omnideal::TWOrderPrefix, VARIANT(v.str())); }
+void CORVOMNIDEALAPI::SetUseCA(BOOL v) { SetProperty(omnideal::UseCA, VARIANT::Bool(v != FALSE)); }
+void CORVOMNIDEALAPI::SetCAPath(const CString& v) { SetProperty(omnideal::CAPath, VARIANT(v.str())); }
+void CORVOMNIDEALAPI::SetCAPassword(const CString& v) { SetProperty(omnideal::CAPassword, VARIANT(v.str())); }
+void CORVOMNIDEALAPI::SetOBOrderPrefix(const CString& v) { SetProperty(omnideal::OBOrderPrefix, VARIANT(v.str())); }
+void CORVOMNIDEALAPI::SetCAType(long v) { SetProperty(omnideal::CAType, VARIANT(static_cast<int32_t>(v))); }
+
+long CORVOMNIDEALAPI::GetStatus() { return Invoke(omnideal::GetStatus, DISPATCH_METHOD, VT_I4, {}).lVal; }
+
+long CORVOMNIDEALAPI::Connect(long loginType, const CString& loginURL, const CString& serverAddress, long serverPort,
+                              const CString& proxyAddress, long proxyPort, const CString& company,
+                              const CString& product, const CString& rocID, const CString& branchID,
+                              const CString& custID, const CString& password, long encodeType) {
+  std::array<VARIANT, 13> args{VARIANT(static_cast<int32_t>(loginType)), VARIANT(loginURL.str()),
+                               VARIANT(serverAddress.str()), VARIANT(static_cast<int32_t>(serverPort)),
+                               VARIANT(proxyAddress.str()), VARIANT(static_cast<int32_t>(proxyPort)),
+                               VARIANT(company.str()), VARIANT(product.str()), VARIANT(rocID.str()),
+                               VARIANT(branchID.str()), VARIANT(custID.str()), VARIANT(password.str()),
+                               VARIANT(static_cast<int32_t>(encodeType))};
+  return Invoke(omnideal::Connect, DISPATCH_METHOD, VT_I4, args).lVal;
+}
+
+long CORVOMNIDEALAPI::GetLoginDataCount(long kind) {
+  VARIANT arg(static_cast<int32_t>(kind));
+  return Invoke(omnideal::GetLoginDataCount, DISPATCH_METHOD, VT_I4, std::span<VARIANT>(&arg, 1)).lVal;
+}
+
+namespace {
+std::array<VARIANT, 3> Triple(long a, long b, long c) {
+  return {VARIANT(static_cast<int32_t>(a)), VARIANT(static_cast<int32_t>(b)), VARIANT(static_cast<int32_t>(c))};
+}
+}  // namespace
+
+CString CORVOMNIDEALAPI::GetLoginDataString(long kind, long row, long field) {
+  auto args = Triple(kind, row, field);
+  return CString(Invoke(omnideal::GetLoginDataString, DISPATCH_METHOD, VT_BSTR, args).bstrVal);
+}
+
+void CORVOMNIDEALAPI::SetTradeAccount(long marketKind, const CString& branch, const CString& account) {
+  std::array<VARIANT, 3> args{VARIANT(static_cast<int32_t>(marketKind)), VARIANT(branch.str()),
+                              VARIANT(account.str())};
+  Invoke(omnideal::SetTradeAccount, DISPATCH_METHOD, VT_EMPTY, args);
+}
+
+CString CORVOMNIDEALAPI::GetDataString(long kind, long row, long field) {
+  auto args = Triple(kind, row, field);
+  return CString(Invoke(omnideal::GetDataString, DISPATCH_METHOD, VT_BSTR, args).bstrVal);
+}
+
+long CORVOMNIDEALAPI::GetDataValue(long kind, long row, long field) {
+  auto args = Triple(kind, row, field);
+  return Invoke(omnideal::GetDataValue, DISPATCH_METHOD, VT_I4, args).lVal;
+}
+
+CString CORVOMNIDEALAPI::GetOBDataString(long kind, long row, long field) {
+  auto args = Triple(kind, row, field);
+  return CString(Invoke(omnideal::GetOBDataString, DISPATCH_METHOD, VT_BSTR, args).bstrVal);
+}
+
+double CORVOMNIDEALAPI::GetOBDataValue(long kind, long row, long field) {
+  auto args = Triple(kind, row, field);
+  return Invoke(omnideal::GetOBDataValue, DISPATCH_METHOD, VT_R8, args).dblVal;
+}
+
+long CORVOMNIDEALAPI::CallOrder(DISPID id, VARIANT* order) {
+  VARIANT arg = VARIANT::ByRef(order);
+  return Invoke(id, DISPATCH_METHOD, VT_I4, std::span<VARIANT>(&arg, 1)).lVal;
+}
+
+long CORVOMNIDEALAPI::CallReduce(DISPID id, long quantity, VARIANT* order) {
+  std::array<VARIANT, 2> args{VARIANT(static_cast<int32_t>(quantity)), VARIANT::ByRef(order)};
+  return Invoke(id, DISPATCH_METHOD, VT_I4, args).lVal;
+}
+
+long CORVOMNIDEALAPI::FutOrder(VARIANT* order) { return CallOrder(omnideal::FutOrder, order); }
+long CORVOMNIDEALAPI::OptOrder(VARIANT* order) { return CallOrder(omnideal::OptOrder, order); }
+long CORVOMNIDEALAPI::StkOrder(VARIANT* order) { return CallOrder(omnideal::StkOrder, order); }
+long CORVOMNIDEALAPI::OBFutOrder(VARIANT* order) { return CallOrder(omnideal::OBFutOrder, order); }
+long CORVOMNIDEALAPI::ReduceFutOrder(long q, VARIANT* order) { return CallReduce(omnideal::ReduceFutOrder, q, order); }
+long CORVOMNIDEALAPI::ReduceOptOrder(long q, VARIANT* order) { return CallReduce(omnideal::ReduceOptOrder, q, order); }
+long CORVOMNIDEALAPI::ReduceStkOrder(long q, VARIANT* order) { return CallReduce(omnideal::ReduceStkOrder, q, order); }
+long CORVOMNIDEALAPI::ReduceOBFutOrder(long q, VARIANT* order) {
+  return CallReduce(omnideal::ReduceOBFutOrder, q, order);
+}
+
+}  // namespace kdx
