@@ -68,11 +68,10 @@ class ReplyDecoder {
     }
     const char kind = line[1];
     const std::string_view body = line.substr(4);
-    text_.resize(body.size());
-    text_.resize(Utf8ToUtf16(reinterpret_cast<const unsigned char*>(body.data()), body.size(), text_.data()));
-    const int size = text_.size() > static_cast<std::size_t>(INT_MAX)
+    // Reply bodies carry one byte per character.
+    const int size = body.size() > static_cast<std::size_t>(INT_MAX)
                          ? -1
-                         : DecodeRecordText(bytes_, kLineBufferSize, text_.data(), static_cast<int>(text_.size()));
+                         : DecodeRecordText(bytes_, kLineBufferSize, body.data(), static_cast<int>(body.size()));
     FieldRecord record;
     const char* problem = size < 0   ? "record text too long for the line buffer"
                           : size == 0 ? "record text is empty"
@@ -107,7 +106,6 @@ class ReplyDecoder {
   std::ostream& out_;
   std::ostream& err_;
   DecodeSummary summary_;
-  std::u16string text_;
   unsigned char bytes_[kLineBufferSize];
 };
 

@@ -15,7 +15,7 @@ struct DecodeSummary {
   bool ended = false; // a kind-'1' line ended the reply
 };
 
-// Reads a reply body (UTF-8) from in; prints each record to out, each problem to err.
+// Reads a reply body (bytes, one per character) from in; prints each record to out, each problem to err.
 DecodeSummary DecodeReply(std::istream& in, std::ostream& out, std::ostream& err);
 
 // decode [--strict] [FILE]: exit code 0 when the input was read, 1 with --strict when some

@@ -21,7 +21,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"decode", "decode [--strict] [FILE]",
-     "print the record lines of a reply body (FILE or standard input, UTF-8) as fields", DecodeCommand},
+     "print the record lines of a reply body (FILE or standard input; one byte per character) as fields", DecodeCommand},
     {"encode-sample", "encode-sample [--fuzz-seeds DIR]", "", EncodeSampleCommand},
 };
 

@@ -147,7 +147,8 @@ std::string ReplyLine(char kind, std::string_view recordBytes) {
   std::string line = "d";
   line += kind;
   line += "D ";
-  line += Utf16ToUtf8(EncodeRecordText(recordBytes));
+  // Reply bodies carry one byte per character; RecordText characters stay below 256.
+  for (char16_t c : EncodeRecordText(recordBytes)) line += static_cast<char>(c);
   return line;
 }
 

@@ -37,7 +37,8 @@ std::string EncodeRecord(const FieldRecord& record, const EncodeOptions& options
 // RecordText of the bytes: 7-bit values 0-94 become ' '..'~', 95-127 become U+00BF..U+00DF.
 std::u16string EncodeRecordText(std::string_view bytes);
 
-// One reply line without its line end, in UTF-8: "d", kind, "D ", the RecordText.
+// One reply line without its line end, as the bytes of a reply body: "d", kind, "D ", the
+// RecordText, one byte per character.
 std::string ReplyLine(char kind, std::string_view recordBytes);
 
 }  // namespace kdx::sim

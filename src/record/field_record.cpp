@@ -62,7 +62,9 @@ bool ValidCapacity(int capacity) { return capacity >= 0 && capacity <= FieldReco
 
 // RecordText: each character stands for a 7-bit value. Unsigned arithmetic keeps characters
 // outside the printable range well defined; only the low bits are ever used.
-inline unsigned SevenBit(char16_t c) { return c < 129 ? c - 32u : c - 96u; }
+inline unsigned SevenBit(unsigned c) { return c < 129 ? c - 32u : c - 96u; }
+inline unsigned CharCode(char16_t c) { return c; }
+inline unsigned CharCode(char c) { return static_cast<unsigned char>(c); }
 
 }  // namespace
 
@@ -312,34 +314,47 @@ bool FieldRecord::DecodeField(int end) {
   return true;
 }
 
-int DecodeRecordText(unsigned char* out, int capacity, const char16_t* text, int textLength) {
+namespace {
+
+template <class Ch>
+int DecodeRecordTextOf(unsigned char* out, int capacity, const Ch* text, int textLength) {
   if (!out || capacity <= 0 || textLength < 0 || (!text && textLength > 0)) return -1;
   int n = textLength;
-  if (n > 0 && text[n - 1] == u'\n') --n;
-  if (n > 0 && text[n - 1] == u'\r') --n;
+  if (n > 0 && text[n - 1] == Ch('\n')) --n;
+  if (n > 0 && text[n - 1] == Ch('\r')) --n;
   const int groups = n / 8, rest = n % 8;
   const int64_t size = int64_t{7} * groups + (rest >= 2 ? rest - 1 : rest);
   if (size + 1 > capacity) return -1;
 
   // Groups of 7 data characters and a carrier whose bit k is data byte k's top bit.
   unsigned char* o = out;
-  const char16_t* s = text;
+  const Ch* s = text;
   for (int g = 0; g < groups; ++g, s += 8, o += 7) {
-    const unsigned carrier = SevenBit(s[7]);
+    const unsigned carrier = SevenBit(CharCode(s[7]));
     for (int k = 0; k < 7; ++k)
-      o[k] = static_cast<unsigned char>(SevenBit(s[k]) + (((carrier >> k) & 1u) << 7));
+      o[k] = static_cast<unsigned char>(SevenBit(CharCode(s[k])) + (((carrier >> k) & 1u) << 7));
   }
   if (rest >= 2) {
-    const unsigned carrier = SevenBit(s[rest - 1]);
+    const unsigned carrier = SevenBit(CharCode(s[rest - 1]));
     for (int k = 0; k < rest - 1; ++k)
-      *o++ = static_cast<unsigned char>(SevenBit(s[k]) + (((carrier >> k) & 1u) << 7));
+      *o++ = static_cast<unsigned char>(SevenBit(CharCode(s[k])) + (((carrier >> k) & 1u) << 7));
   } else if (rest == 1) {
     // A lone final character is data character and carrier at once.
-    const unsigned value = SevenBit(s[0]);
+    const unsigned value = SevenBit(CharCode(s[0]));
     *o++ = static_cast<unsigned char>(value + ((value & 1u) << 7));
   }
   *o = 0;
   return static_cast<int>(size);
+}
+
+}  // namespace
+
+int DecodeRecordText(unsigned char* out, int capacity, const char16_t* text, int textLength) {
+  return DecodeRecordTextOf(out, capacity, text, textLength);
+}
+
+int DecodeRecordText(unsigned char* out, int capacity, const char* text, int textLength) {
+  return DecodeRecordTextOf(out, capacity, text, textLength);
 }
 
 }  // namespace kdx

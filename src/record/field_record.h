@@ -89,5 +89,7 @@ class FieldRecord {
 // terminator, or -1, writing nothing, when they and the terminator exceed capacity or the
 // arguments are unusable (null out, negative length, null text with a length).
 int DecodeRecordText(unsigned char* out, int capacity, const char16_t* text, int textLength);
+// The same over a reply body's bytes, each byte one character (0 to 255).
+int DecodeRecordText(unsigned char* out, int capacity, const char* text, int textLength);
 
 }  // namespace kdx

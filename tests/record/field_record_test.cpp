@@ -268,6 +268,13 @@ TEST_P(RecordText, DecodesGroupsAndRespectsCapacity) {
   }
   EXPECT_EQ(std::string(reinterpret_cast<char*>(out.get()), c.result), c.bytes);
   EXPECT_EQ(out[c.result], 0);
+
+  // A reply body's bytes, one per character, decode the same.
+  std::string body;
+  for (char16_t ch : c.text) body += static_cast<char>(ch);
+  std::fill_n(out.get(), c.capacity, 0xEE);
+  ASSERT_EQ(DecodeRecordText(out.get(), c.capacity, body.data(), static_cast<int>(body.size())), c.result);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out.get()), c.result), c.bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -290,8 +297,8 @@ TEST(RecordText, RejectsUnusableArguments) {
   EXPECT_EQ(DecodeRecordText(nullptr, 4, u"ab", 2), -1);
   EXPECT_EQ(DecodeRecordText(out, 0, u"", 0), -1);
   EXPECT_EQ(DecodeRecordText(out, 4, u"ab", -1), -1);
-  EXPECT_EQ(DecodeRecordText(out, 4, nullptr, 2), -1);
-  EXPECT_EQ(DecodeRecordText(out, 4, nullptr, 0), 0);
+  EXPECT_EQ(DecodeRecordText(out, 4, static_cast<const char16_t*>(nullptr), 2), -1);
+  EXPECT_EQ(DecodeRecordText(out, 4, static_cast<const char*>(nullptr), 0), 0);
 }
 
 }  // namespace
