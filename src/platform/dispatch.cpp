@@ -185,7 +185,9 @@ void ConnectionPoint::Fire(DISPID id, std::span<VARIANT> args) {
     // unadvises itself; alive tells whether a sink destroyed this source meanwhile.
     const auto snapshot = sinks_;
     const std::shared_ptr<bool> alive = alive_;
-    for (const auto& [cookie, sink] : snapshot) {
+    for (const auto& entry : snapshot) {
+      const DWORD cookie = entry.first;
+      const std::shared_ptr<IDispatch>& sink = entry.second;
       if (!*alive) return;
       const bool advised =
           std::any_of(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie && s.second == sink; });
