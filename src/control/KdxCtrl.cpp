@@ -1,5 +1,6 @@
 #include "control/KdxCtrl.h"
 
+#include "control/Module.h"
 #include "platform/message_box.h"
 #include "resources/string_table.h"
 
@@ -94,7 +95,7 @@ void CORV_Velmar_KDXCtrl::AboutBox() {
 
 void CORV_Velmar_KDXCtrl::OnProperties() {
   // The one property page holds only a placeholder text.
-  MessageBoxW(m_wnd.Handle(), u"ORV_Velmar_KDX Control has no properties to set.",
+  MessageBoxW(m_wnd.Handle(), CString(CORV_Velmar_KDXPropPage::Dialog().staticText),
               CString(LoadResourceString(2)), MB_OK);
 }
 
