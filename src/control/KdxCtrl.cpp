@@ -67,11 +67,12 @@ void CORV_Velmar_KDXCtrl::Logout() {
   m_nFillCount = 0;
   m_strProfilePath.Empty();
   // The component may be inside one of its own calls: delete it from the message handler.
-  m_wnd.PostMessage(WM_LOGOUT_TEARDOWN, 0, 0);
+  m_wnd.PostMessage(WM_LOGOUT_TEARDOWN, 0, static_cast<LPARAM>(m_nTradeApiGeneration));
 }
 
-LRESULT CORV_Velmar_KDXCtrl::OnLogoutTeardown(WPARAM, LPARAM) {
-  DeleteTradeApi();
+LRESULT CORV_Velmar_KDXCtrl::OnLogoutTeardown(WPARAM, LPARAM lParam) {
+  // A Login since this Logout has replaced the component; that one is not ours to delete.
+  if (static_cast<uint32_t>(lParam) == m_nTradeApiGeneration) DeleteTradeApi();
   return 0;
 }
 

@@ -186,6 +186,9 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   MessageWindow m_wnd;
   ConnectionPoint m_events;
   bool m_bContainerEnabled = false;
+  // Counts the components Login created; a log-out teardown carries the one it was posted for,
+  // so a Login made before it is handled keeps its new component.
+  uint32_t m_nTradeApiGeneration = 0;
 };
 
 }  // namespace kdx

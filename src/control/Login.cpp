@@ -41,6 +41,7 @@ long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& st
   if (!m_bContainerEnabled || !api->CreateControl(CLSID_ORVOMNIDEALAPI, m_wnd.Handle(), IDC_TRADEAPI, MakeTradeApiSink()))
     return -1;
   m_pTradeApi = std::move(api);
+  ++m_nTradeApiGeneration;
 
   m_strProfilePath = strProfilePath;
   m_strSession = strSession;

@@ -1,0 +1,69 @@
+#include "control/host_util.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+
+#include "control/KdxCtrl.h"
+#include "platform/codepage.h"
+#include "platform/message_window.h"
+
+namespace kdx::test {
+
+void Pump() {
+  for (int i = 0; i < 100 && MessageLoop::ForCurrentThread().RunPending(); ++i) {
+  }
+}
+
+EventRecorder::EventRecorder() {
+  DispatchTable table = KdxEventTable();
+  for (const DispatchMember& row : KdxEventTable()) {
+    table.Bind(row.id, MemberKind::Method,
+               [state = state_, id = row.id, name = row.name](std::span<VARIANT> args, VARIANT*) {
+                 state->events.push_back({id, name, {args.begin(), args.end()}});
+                 return S_OK;
+               });
+  }
+  sink_ = std::make_shared<DispatchObject>(std::move(table));
+}
+
+std::vector<EventRecorder::Event> EventRecorder::Named(std::u16string_view name) const {
+  std::vector<Event> found;
+  for (const Event& e : state_->events)
+    if (e.name == name) found.push_back(e);
+  return found;
+}
+
+std::vector<std::string> EventRecorder::Summary() const {
+  std::vector<std::string> lines;
+  for (const Event& e : state_->events) {
+    std::string line = Utf16ToUtf8(e.name);
+    for (std::size_t i = 0; i < e.args.size(); ++i) {
+      line += i == 0 ? "(" : ",";
+      line += e.args[i].vt == VT_BSTR ? Utf16ToUtf8(e.args[i].bstrVal) : std::to_string(e.args[i].lVal);
+    }
+    if (!e.args.empty()) line += ")";
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::path(testing::TempDir()) / "kdx-ctrl-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp " << pattern;
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::u16string TempFolder::Write(const std::string& name, std::string_view text) const {
+  const std::filesystem::path file = path_ / name;
+  std::ofstream(file, std::ios::binary) << text;
+  return MultiByteToWide(CP_UTF8, file.string());
+}
+
+}  // namespace kdx::test

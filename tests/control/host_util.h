@@ -1,0 +1,59 @@
+// What a test needs to act as the control's host: an event sink that records, a message pump,
+// and a scratch folder for INI files.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/dispatch.h"
+#include "platform/variant.h"
+
+namespace kdx::test {
+
+// Runs the thread's message loop until nothing is left to run (bounded, in case something
+// keeps posting).
+void Pump();
+
+// An event sink built from the control's event interface; every event is recorded in order.
+class EventRecorder {
+ public:
+  struct Event {
+    DISPID id = DISPID_UNKNOWN;
+    std::u16string name;
+    std::vector<VARIANT> args;
+  };
+
+  EventRecorder();
+  std::shared_ptr<IDispatch> Sink() const { return sink_; }
+  const std::vector<Event>& Events() const { return state_->events; }
+  std::vector<Event> Named(std::u16string_view name) const;
+  // "LoginReady", "StatementUpdate(0)", "Log(1,Test Mode = ON)": compact and easy to compare.
+  std::vector<std::string> Summary() const;
+  void Clear() { state_->events.clear(); }
+
+ private:
+  struct State {
+    std::vector<Event> events;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+  std::shared_ptr<IDispatch> sink_;
+};
+
+// A fresh folder, removed with its contents afterwards.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  // Writes the UTF-8 text to a file of that name and returns its full path.
+  std::u16string Write(const std::string& name, std::string_view text) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace kdx::test
