@@ -11,6 +11,10 @@ CORV_Velmar_KDXCtrl::CORV_Velmar_KDXCtrl() {
   m_wnd.OnMessage(WM_LOGOUT_TEARDOWN, [this](WPARAM w, LPARAM l) { return OnLogoutTeardown(w, l); });
   m_wnd.OnMessage(WM_LOGIN_FAILED, [this](WPARAM w, LPARAM l) { return OnLoginFailed(w, l); });
   m_wnd.OnMessage(WM_CONNECTION_LOST, [this](WPARAM w, LPARAM l) { return OnConnectionLost(w, l); });
+  m_wnd.OnMessage(WM_RELEASE_RETIRED, [this](WPARAM, LPARAM) {
+    m_retiredTradeApis.clear();
+    return LRESULT{0};
+  });
   m_wnd.OnMessage(WM_HTTPREPLY, [this](WPARAM w, LPARAM l) { return OnHttpReply(w, l); });
   m_wnd.OnMessage(WM_PROPERTIES_VERB, [this](WPARAM, LPARAM) {
     OnProperties();
@@ -24,6 +28,7 @@ CORV_Velmar_KDXCtrl::CORV_Velmar_KDXCtrl() {
 CORV_Velmar_KDXCtrl::~CORV_Velmar_KDXCtrl() {
   m_wnd.Destroy();
   DeleteTradeApi();
+  m_retiredTradeApis.clear();
   ReleaseTables();
 }
 
@@ -34,6 +39,20 @@ int CORV_Velmar_KDXCtrl::OnCreate() {
 }
 
 void CORV_Velmar_KDXCtrl::DeleteTradeApi() { m_pTradeApi.reset(); }
+
+// Login may run inside one of the old component's events: detach it now, delete it later.
+void CORV_Velmar_KDXCtrl::RetireTradeApi() {
+  if (!m_pTradeApi) return;
+  m_pTradeApi->DisconnectEvents();
+  m_retiredTradeApis.push_back(std::move(m_pTradeApi));
+  m_wnd.PostMessage(WM_RELEASE_RETIRED, 0, 0);
+}
+
+// Teardown messages carry the generation of the component they were meant for; a Login since
+// then has replaced it, and the new one is not theirs to delete.
+bool CORV_Velmar_KDXCtrl::IsCurrentTradeApi(LPARAM generation) const {
+  return static_cast<uint32_t>(generation) == m_nTradeApiGeneration;
+}
 
 // What Logout and the destructor both release.
 void CORV_Velmar_KDXCtrl::ReleaseTables() {
@@ -72,18 +91,20 @@ void CORV_Velmar_KDXCtrl::Logout() {
 
 LRESULT CORV_Velmar_KDXCtrl::OnLogoutTeardown(WPARAM, LPARAM lParam) {
   // A Login since this Logout has replaced the component; that one is not ours to delete.
-  if (static_cast<uint32_t>(lParam) == m_nTradeApiGeneration) DeleteTradeApi();
+  if (IsCurrentTradeApi(lParam)) DeleteTradeApi();
   return 0;
 }
 
-LRESULT CORV_Velmar_KDXCtrl::OnLoginFailed(WPARAM wParam, LPARAM) {
+LRESULT CORV_Velmar_KDXCtrl::OnLoginFailed(WPARAM wParam, LPARAM lParam) {
   std::unique_ptr<CString> text(reinterpret_cast<CString*>(wParam));
+  if (!IsCurrentTradeApi(lParam)) return 0;  // about a log-in the host has already replaced
   DeleteTradeApi();
   FireLoginFail(text ? *text : CString());
   return 0;
 }
 
-LRESULT CORV_Velmar_KDXCtrl::OnConnectionLost(WPARAM, LPARAM) {
+LRESULT CORV_Velmar_KDXCtrl::OnConnectionLost(WPARAM, LPARAM lParam) {
+  if (!IsCurrentTradeApi(lParam)) return 0;
   DeleteTradeApi();
   FireConnectionLost();
   return 0;

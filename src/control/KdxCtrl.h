@@ -22,6 +22,8 @@ inline constexpr UINT WM_HTTPREPLY = WM_USER + 0x457;       // 0x857: an HTTP wo
 inline constexpr UINT WM_LOGOUT_TEARDOWN = WM_USER + 0x458; // 0x858: delete the component after Logout
 inline constexpr UINT WM_LOGIN_FAILED = WM_USER + 0x459;    // 0x859: wParam owns a heap CString
 inline constexpr UINT WM_CONNECTION_LOST = WM_USER + 0x45A; // 0x85A
+// Deletes components replaced by a Login, which may have been called from inside their own events.
+inline constexpr UINT WM_RELEASE_RETIRED = WM_USER + 0x45B;
 // The standard Properties verb, delivered to the control's window by its container.
 inline constexpr UINT WM_PROPERTIES_VERB = WM_USER + 0x7F0;
 
@@ -182,6 +184,8 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   std::shared_ptr<IDispatch> MakeTradeApiSink();
   void ReleaseTables();
   void DeleteTradeApi();
+  void RetireTradeApi();
+  bool IsCurrentTradeApi(LPARAM generation) const;
 
   MessageWindow m_wnd;
   ConnectionPoint m_events;
@@ -189,6 +193,7 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   // Counts the components Login created; a log-out teardown carries the one it was posted for,
   // so a Login made before it is handled keeps its new component.
   uint32_t m_nTradeApiGeneration = 0;
+  std::vector<std::unique_ptr<CORVOMNIDEALAPI>> m_retiredTradeApis;
 };
 
 }  // namespace kdx

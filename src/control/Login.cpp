@@ -35,7 +35,7 @@ CString PasswordDigest(const CString& text) {
 }
 
 long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& strSession) {
-  DeleteTradeApi();
+  RetireTradeApi();
 
   auto api = std::make_unique<CORVOMNIDEALAPI>();
   if (!m_bContainerEnabled || !api->CreateControl(CLSID_ORVOMNIDEALAPI, m_wnd.Handle(), IDC_TRADEAPI, MakeTradeApiSink()))

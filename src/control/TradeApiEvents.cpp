@@ -94,7 +94,7 @@ std::shared_ptr<IDispatch> CORV_Velmar_KDXCtrl::MakeTradeApiSink() {
 void CORV_Velmar_KDXCtrl::OnTradeApiStatus(long nStatus) {
   if (nStatus == 0) {
     // Never delete the component inside its own event.
-    m_wnd.PostMessage(WM_CONNECTION_LOST, 0, 0);
+    m_wnd.PostMessage(WM_CONNECTION_LOST, 0, static_cast<LPARAM>(m_nTradeApiGeneration));
     return;
   }
   if (nStatus != 2 || !m_pTradeApi) return;
@@ -152,7 +152,8 @@ void CORV_Velmar_KDXCtrl::OnTradeApiMessage(long nCode, const CString& strA, con
   if (nCode == 0 || nCode == 1) {
     // The handler owns the text; a message that never arrives must not leak it.
     auto* heap = new CString(std::move(text));
-    m_wnd.Handle().PostMessage(WM_LOGIN_FAILED, reinterpret_cast<WPARAM>(heap), 0, [heap] { delete heap; });
+    m_wnd.Handle().PostMessage(WM_LOGIN_FAILED, reinterpret_cast<WPARAM>(heap),
+                               static_cast<LPARAM>(m_nTradeApiGeneration), [heap] { delete heap; });
   } else if (nCode == 2) {
     FireLog(0, text);
   }

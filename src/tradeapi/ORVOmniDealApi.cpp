@@ -6,8 +6,12 @@
 
 namespace kdx {
 
-CORVOMNIDEALAPI::~CORVOMNIDEALAPI() {
+CORVOMNIDEALAPI::~CORVOMNIDEALAPI() { DisconnectEvents(); }
+
+void CORVOMNIDEALAPI::DisconnectEvents() {
   if (m_pEvents && m_dwCookie) m_pEvents->Unadvise(m_dwCookie);
+  m_pEvents = nullptr;
+  m_dwCookie = 0;
 }
 
 bool CORVOMNIDEALAPI::CreateControl(const CLSID& clsid, WindowHandle parent, UINT id,

@@ -48,6 +48,8 @@ class CORVOMNIDEALAPI {
   // to its events. False when no component is registered for the CLSID or it offers no events.
   bool CreateControl(const CLSID& clsid, WindowHandle parent, UINT id, std::shared_ptr<IDispatch> eventSink);
   UINT GetDlgCtrlID() const { return m_nID; }
+  // Stops the component's events reaching the sink; the component itself stays until deleted.
+  void DisconnectEvents();
   IDispatch* GetDispatch() const { return m_pDispatch.get(); }
 
   void SetTWOrderPrefix(const CString& value);

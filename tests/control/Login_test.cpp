@@ -358,6 +358,43 @@ TEST_F(LoginTest, LoginRightAfterLogoutKeepsTheNewComponent) {
   EXPECT_EQ(SimTradeApi::AliveCount(), 1);
 }
 
+// Teardown messages of a replaced component must not reach the one that replaced it.
+TEST_F(LoginTest, StaleFailureAndLostConnectionLeaveTheNewComponentAlone) {
+  LogIn();
+  SimTradeApi::Last()->Disconnect(sim::Delivery::Now);  // queues the connection-lost message
+  SimTradeApi::Last()->Raise(2, {VARIANT(int32_t{0}), VARIANT(u"A"), VARIANT(u"B")}, sim::Delivery::Now);
+  EXPECT_EQ(Login(Ini("RocID=a1\n")), 0);
+  Pump();
+  EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
+  EXPECT_NE(ctrl->m_pTradeApi, nullptr);
+  EXPECT_EQ(Status(), 2);
+  EXPECT_EQ(SimTradeApi::AliveCount(), 1);
+}
+
+// A host may log in again from inside an event the old component raised; that component is
+// detached at once and deleted only after its call has returned.
+TEST_F(LoginTest, LoginFromInsideAnEventOfTheOldComponentDefersItsDeletion) {
+  LogIn();
+  const std::u16string ini = Ini("RocID=a1\n");
+  test::EventRecorder again;
+  auto relogin = std::make_shared<DispatchObject>(DispatchTable{
+      {kdxevent::StatementUpdate, u"StatementUpdate", MemberKind::Method, VT_EMPTY, {{VT_I4, u"n"}}, u"",
+       [&](std::span<VARIANT> a, VARIANT*) {
+         if (a[0].lVal == 10) {
+           EXPECT_EQ(ctrl->Login(ini, u"Sim"), 0);
+         }
+         return S_OK;
+       }}});
+  const DWORD cookie = ctrl->FindConnectionPoint()->Advise(relogin);
+  SimTradeApi::Last()->StatementChanged();
+  Pump();
+  ctrl->FindConnectionPoint()->Unadvise(cookie);
+  EXPECT_EQ(SimTradeApi::DestroyedInsideOwnCall(), 0);
+  EXPECT_EQ(SimTradeApi::AliveCount(), 1);
+  EXPECT_EQ(Status(), 2);
+  EXPECT_EQ(events.Summary(), (Strings{"StatementUpdate(10)", "LoginReady", "StatementUpdate(0)"}));
+}
+
 void AddOrder(Market market, long row, const char16_t* account) {
   const std::u16string orderNo = u"N" + std::u16string(1, static_cast<char16_t>(u'0' + row));
   SimTradeApi::Last()->AddOrder(market, 3, row, SimRow().Text(5, account).Text(147, orderNo));
