@@ -72,8 +72,7 @@ std::string Lower(std::string_view text) {
 }
 
 bool IsHostChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-         c == '_';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
 }
 
 // "[scheme=][scheme://]host[:port]" into "http://host:port"; nullopt when malformed.
@@ -96,7 +95,8 @@ std::optional<std::string> ProxyEntryTarget(std::string_view entry) {
   } else if (host.empty() || !std::all_of(host.begin(), host.end(), IsHostChar)) {
     return std::nullopt;
   }
-  if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
+  if (port.empty() || port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return std::nullopt;
   const int number = std::stoi(std::string(port));
   if (number < 1 || number > 65535) return std::nullopt;
@@ -201,7 +201,10 @@ std::optional<std::string> ProxyForScheme(std::u16string_view proxyList, std::st
 }
 
 InternetSession::InternetSession(std::string agent, DWORD accessType, std::u16string proxyList, std::string noProxy)
-    : agent_(std::move(agent)), accessType_(accessType), proxyList_(std::move(proxyList)), noProxy_(std::move(noProxy)) {}
+    : agent_(std::move(agent)),
+      accessType_(accessType),
+      proxyList_(std::move(proxyList)),
+      noProxy_(std::move(noProxy)) {}
 
 std::unique_ptr<InternetSession> InternetOpenW(TextView agent, DWORD accessType, TextView proxyList,
                                                TextView proxyBypass, DWORD) {

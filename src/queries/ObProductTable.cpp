@@ -101,9 +101,9 @@ CString CORV_Velmar_KDXCtrl::ProfileValue(const char16_t* key, const CString& de
 }
 
 void CORV_Velmar_KDXCtrl::LoadObProductTable() {
-  const CString url = FormatString(u"http://%s/ob-bin/obstkid.cgi?ARG=*,%s",
-                                   ProfileValue(kObProductHostKey, m_strQueryAddress),
-                                   ProfileValue(kObBrokerCodeKey, m_strBroker));
+  const CString url =
+      FormatString(u"http://%s/ob-bin/obstkid.cgi?ARG=*,%s", ProfileValue(kObProductHostKey, m_strQueryAddress),
+                   ProfileValue(kObBrokerCodeKey, m_strBroker));
   long result = 0;
   const std::unique_ptr<char[]> body = FetchUrlSync(url, CString(), CString(), result);
   if (!body) {
@@ -111,7 +111,8 @@ void CORV_Velmar_KDXCtrl::LoadObProductTable() {
                 MB_OK | MB_ICONERROR | MB_TOPMOST);
     return;
   }
-  for (const ObProductEntry& entry : ParseObProductList(std::string_view(body.get(), static_cast<std::size_t>(result)))) {
+  for (const ObProductEntry& entry :
+       ParseObProductList(std::string_view(body.get(), static_cast<std::size_t>(result)))) {
     m_mapObProductCode[entry.key] = entry.productCode;
     m_mapObExchange[entry.key] = entry.exchange;
     m_mapObDisplaySymbol[entry.key] = entry.displaySymbol;

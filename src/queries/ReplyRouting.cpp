@@ -30,14 +30,21 @@ FieldRecord StatusRecord(int64_t status, const char16_t* code, const CString& me
 constexpr int kEmpty = -1;
 constexpr int kBroker = -2;
 constexpr int kRequestName = -3;
-constexpr int kSide = -4;        // reply field 4, "1" -> "B", "-1" -> "S"
-constexpr int kCurrency = -5;    // "RMB"
-constexpr int kMadeAt = -6;      // local time of the row
-constexpr int kObSymbol = -7;    // "ORV.G_" f1 "." f2 "." f3
+constexpr int kSide = -4;      // reply field 4, "1" -> "B", "-1" -> "S"
+constexpr int kCurrency = -5;  // "RMB"
+constexpr int kMadeAt = -6;    // local time of the row
+constexpr int kObSymbol = -7;  // "ORV.G_" f1 "." f2 "." f3
 
-constexpr std::array<int, 19> kRightsRow = {11, kBroker, kRequestName, 2, 3, kEmpty, 4, 5, kEmpty, kEmpty,
-                                            6,  7,       8,            kEmpty, 9, kEmpty, kEmpty, kEmpty, 10};
-constexpr std::array<int, 12> kPerformanceRow = {kBroker, 0, 2, 2, 3, kSide, 6, 5, 1, kCurrency, kMadeAt, kObSymbol};
+// clang-format off
+constexpr std::array<int, 19> kRightsRow = {
+    11, kBroker, kRequestName, 2, 3, kEmpty, 4, 5, kEmpty, kEmpty,  // row fields 0-9
+    6, 7, 8, kEmpty, 9, kEmpty, kEmpty, kEmpty, 10,                 // row fields 10-18
+};
+constexpr std::array<int, 12> kPerformanceRow = {
+    kBroker, 0, 2, 2, 3, kSide,                  // row fields 0-5
+    6, 5, 1, kCurrency, kMadeAt, kObSymbol,      // row fields 6-11
+};
+// clang-format on
 
 constexpr int64_t kPerformanceRecordKind = 4;
 
@@ -52,25 +59,33 @@ CString LocalTimeText() {
 CString RowFieldText(int source, const FieldRecord& reply, const CString& broker, const CString& name) {
   auto field = [&reply](int id) { return CString(reply.GetStringView(id)); };
   switch (source) {
-    case kEmpty: return {};
-    case kBroker: return broker;
-    case kRequestName: return name;
+    case kEmpty:
+      return {};
+    case kBroker:
+      return broker;
+    case kRequestName:
+      return name;
     case kSide: {
       CString side = field(4);
       return side == u"1" ? CString(u"B") : side == u"-1" ? CString(u"S") : side;
     }
-    case kCurrency: return u"RMB";
-    case kMadeAt: return LocalTimeText();
-    case kObSymbol: return u"ORV.G_" + field(1) + u"." + field(2) + u"." + field(3);
-    default: return field(source);
+    case kCurrency:
+      return u"RMB";
+    case kMadeAt:
+      return LocalTimeText();
+    case kObSymbol:
+      return u"ORV.G_" + field(1) + u"." + field(2) + u"." + field(3);
+    default:
+      return field(source);
   }
 }
 
 template <std::size_t N>
-std::unique_ptr<FieldRecord> MakeRow(const std::array<int, N>& sources, const FieldRecord& reply,
-                                            const CString& broker, const CString& name) {
+std::unique_ptr<FieldRecord> MakeRow(const std::array<int, N>& sources, const FieldRecord& reply, const CString& broker,
+                                     const CString& name) {
   auto row = std::make_unique<FieldRecord>(static_cast<int>(N), 0);
-  for (std::size_t i = 0; i < N; ++i) row->SetString(static_cast<int>(i), RowFieldText(sources[i], reply, broker, name));
+  for (std::size_t i = 0; i < N; ++i)
+    row->SetString(static_cast<int>(i), RowFieldText(sources[i], reply, broker, name));
   return row;
 }
 

@@ -23,7 +23,7 @@ class EventRecorder {
   std::shared_ptr<IDispatch> MakeSink();
   const std::vector<std::string>& Events() const { return events_; }
   std::vector<std::string> Logs(long type) const;  // the texts of Log events of that type
-  std::vector<std::string> Updates() const;         // StatementUpdate / QueryUpdate events
+  std::vector<std::string> Updates() const;        // StatementUpdate / QueryUpdate events
   void Clear() { events_.clear(); }
 
  private:
@@ -50,7 +50,8 @@ struct ControlHarness {
 };
 
 // A record with string fields (number, UTF-8 text) and numeric fields (number, value).
-FieldRecord MakeRecord(std::vector<std::pair<int, std::string>> strings, std::vector<std::pair<int, int64_t>> numbers = {});
+FieldRecord MakeRecord(std::vector<std::pair<int, std::string>> strings,
+                       std::vector<std::pair<int, int64_t>> numbers = {});
 // One reply line of the kind ("d" kind "D " RecordText), no line end.
 std::string Line(char kind, const FieldRecord& record);
 // Lines joined with "\r\n".

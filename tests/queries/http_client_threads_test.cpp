@@ -1,10 +1,9 @@
 // The HTTP client against loopback servers that misbehave byte by byte.
-#include "platform/http_client.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "platform/http_client.h"
 #include "queries/HttpQuery.h"
 #include "raw_server_util.h"
 
@@ -66,8 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"EmptyBody", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, true, 200, true, ""},
         ReadCase{"ErrorPageIsABody", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", false, true, 404, true,
                  "gone"},
-        ReadCase{"InterimResponseSkipped", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
-                 false, true, 200, true, "ok"},
+        ReadCase{"InterimResponseSkipped",
+                 "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, true, 200, true,
+                 "ok"},
         ReadCase{"StallAfterPartOfTheBody", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhel", true, true, 200, false,
                  "hel"},
         ReadCase{"ClosedWithoutAnswer", "", false, false, 0, false, ""},
@@ -151,12 +151,6 @@ TEST(HttpClientRequests, NamedProxyIgnoresTheEnvironmentAndPreconfigFollowsIt) {
   ASSERT_EQ(heads.size(), 2u);
   EXPECT_TRUE(heads[0].starts_with("GET http://broker.invalid/get_rights.jsp?a=1 HTTP/1.1\r\n")) << heads[0];
   EXPECT_TRUE(heads[1].starts_with("GET http://broker.invalid/q HTTP/1.1\r\n")) << heads[1];
-}
-
-TEST(HttpClientRequests, NothingListeningFailsTheOpenPromptly) {
-  auto session = Direct();
-  EXPECT_EQ(InternetOpenUrlW(session.get(), U("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/"), u"", 0),
-            nullptr);
 }
 
 }  // namespace

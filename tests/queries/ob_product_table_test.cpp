@@ -1,10 +1,9 @@
 // The product list's block rules, read from bodies directly, and the failure message box.
-#include "queries/ObProductTable.h"
-
 #include <gtest/gtest.h>
 
 #include "control_util.h"
 #include "platform/message_box.h"
+#include "queries/ObProductTable.h"
 #include "raw_server_util.h"
 #include "sim/record_encoder.h"
 
@@ -63,22 +62,27 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"OversizePieceDropped", {H(kA.size()), D(kA), D(kB), E()}, {kAText}},
         BlockCase{"PieceTooBigForTheBufferDropped", {H(10000), D(std::string(4096, 'z')), D(kA), E()}, {kAText}},
         BlockCase{"PiecesOutsideBlocksDropped", {D(kA), E(), H(kB.size()), D(kB), E(), D(kA)}, {kBText}},
-        BlockCase{"BadCheckSkippedRestUsed", {H(kA.size() * 2 + kB.size()), D(WithBadCheck(kA) + kB + kA), E()},
+        BlockCase{"BadCheckSkippedRestUsed",
+                  {H(kA.size() * 2 + kB.size()), D(WithBadCheck(kA) + kB + kA), E()},
                   {kBText, kAText}},
         BlockCase{"SecondPrefixCharacterIgnored", {H(std::to_string(kA.size()), '?'), D(kA, '7'), E(' ')}, {kAText}},
-        BlockCase{"DuplicatesKeptInOrder", {H(kA.size() * 2 + kB.size()), D(kA + kB + kA), E()}, {kAText, kBText, kAText}},
+        BlockCase{
+            "DuplicatesKeptInOrder", {H(kA.size() * 2 + kB.size()), D(kA + kB + kA), E()}, {kAText, kBText, kAText}},
         BlockCase{"EmptySymbolAllowed", {H(kC.size()), D(kC), E()}, {kCText}},
-        BlockCase{"EmptyCodeOrExchangeOrKeyAddsNothing",
-                  {H(300), D(Entry("K1", "S", "EX", "") + Entry("K2", "S", "", "C") + Entry("", "S", "EX", "C") + kA), E()},
-                  {kAText}},
+        BlockCase{
+            "EmptyCodeOrExchangeOrKeyAddsNothing",
+            {H(300), D(Entry("K1", "S", "EX", "") + Entry("K2", "S", "", "C") + Entry("", "S", "EX", "C") + kA), E()},
+            {kAText}},
         BlockCase{"HeaderWithoutPositiveSizeOpensNothing",
-                  {H("0"), D(kA), E(), H("-5"), D(kA), E(), H("abc"), D(kA), E(), H(""), D(kA), E()}, {}},
+                  {H("0"), D(kA), E(), H("-5"), D(kA), E(), H("abc"), D(kA), E(), H(""), D(kA), E()},
+                  {}},
         BlockCase{"SizeEndsAtTheFirstSpace", {H(std::to_string(kA.size()) + " trailing 999"), D(kA), E()}, {kAText}},
         BlockCase{"EndOfAnEmptyBlockKeepsItOpen", {H(kA.size()), E(), D(kA), E()}, {kAText}},
-        BlockCase{"EntryOverrunningTheBlockStopsIt", {H(kA.size() + 3), D(kA + std::string("\x00\x40z", 3)), E()},
-                  {kAText}},
+        BlockCase{
+            "EntryOverrunningTheBlockStopsIt", {H(kA.size() + 3), D(kA + std::string("\x00\x40z", 3)), E()}, {kAText}},
         BlockCase{"TinyEntriesSkipped", {H(kA.size() + 5), D(std::string("\x00\x00\x00\x01q", 5) + kA), E()}, {kAText}},
-        BlockCase{"NonRecordLinesSkipped", {"hello", "dxH", H(kA.size()), "dxD" + D(kA).substr(3), "xxD abc", D(kA), E()},
+        BlockCase{"NonRecordLinesSkipped",
+                  {"hello", "dxH", H(kA.size()), "dxD" + D(kA).substr(3), "xxD abc", D(kA), E()},
                   {kAText}},
         BlockCase{"RawStringRecordsRead", {H(100), D(Entry("K", "S", "EX", "C", 200)), E()}, {"K|S|EX|C"}}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -47,22 +47,46 @@ TEST_P(ReplyOutcome, FiresTheStatusEventsInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ReplyOutcome,
     ::testing::Values(
-        ReplyCase{"NoBody", 2, u"G_A", std::nullopt, {"Log(0,伺服器沒有回應,URL=http://host/x)", "StatementUpdate(2)"}, 0},
+        ReplyCase{
+            "NoBody", 2, u"G_A", std::nullopt, {"Log(0,伺服器沒有回應,URL=http://host/x)", "StatementUpdate(2)"}, 0},
         ReplyCase{"DataOnly", 100, u"Q", Body({kData1, kData2}), {"QueryUpdate(Q)"}, 2},
-        ReplyCase{"ErrorAfterDataEndsTheReply", 100, u"Q", Body({kData1, kError, kData2}),
-                  {"Log(0,查詢失敗)", "QueryUpdate(Q)"}, 1},
+        ReplyCase{"ErrorAfterDataEndsTheReply",
+                  100,
+                  u"Q",
+                  Body({kData1, kError, kData2}),
+                  {"Log(0,查詢失敗)", "QueryUpdate(Q)"},
+                  1},
         ReplyCase{"ErrorFirst", 6, u"", Body({kError, kData1}), {"Log(0,查詢失敗)", "StatementUpdate(4)"}, 0},
-        ReplyCase{"ErrorWithoutText", 2, u"", Body({Line('1', MakeRecord({{68, "9"}}))}),
-                  {"Log(0,)", "StatementUpdate(2)"}, 0},
-        ReplyCase{"NoRecordLines", 2, u"", std::string("hello\r\nworld\r\nd0D\r\nd0X abc"),
-                  {"Log(0,Query資料不完整,URL=http://host/x)", "StatementUpdate(2)"}, 0},
-        ReplyCase{"OtherKindsAndBadChecksSkipped", 100, u"Q",
+        ReplyCase{"ErrorWithoutText",
+                  2,
+                  u"",
+                  Body({Line('1', MakeRecord({{68, "9"}}))}),
+                  {"Log(0,)", "StatementUpdate(2)"},
+                  0},
+        ReplyCase{"NoRecordLines",
+                  2,
+                  u"",
+                  std::string("hello\r\nworld\r\nd0D\r\nd0X abc"),
+                  {"Log(0,Query資料不完整,URL=http://host/x)", "StatementUpdate(2)"},
+                  0},
+        ReplyCase{"OtherKindsAndBadChecksSkipped",
+                  100,
+                  u"Q",
                   Body({Line('2', MakeRecord({{1, "x"}})), BadCheck(MakeRecord({{1, "a"}})), "d0D "}),
-                  {"Log(0,Query資料不完整,URL=http://host/x)", "QueryUpdate(Q)"}, 0},
-        ReplyCase{"GarbageAmongData", 100, u"Q", Body({"junk", kData1, BadCheck(MakeRecord({{1, "b"}})), "", kData2}), {"QueryUpdate(Q)"},
+                  {"Log(0,Query資料不完整,URL=http://host/x)", "QueryUpdate(Q)"},
+                  0},
+        ReplyCase{"GarbageAmongData",
+                  100,
+                  u"Q",
+                  Body({"junk", kData1, BadCheck(MakeRecord({{1, "b"}})), "", kData2}),
+                  {"QueryUpdate(Q)"},
                   2},
-        ReplyCase{"LoneLineFeedsAndCarriageReturns", 100, u"Q", "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r",
-                  {"QueryUpdate(Q)"}, 2},
+        ReplyCase{"LoneLineFeedsAndCarriageReturns",
+                  100,
+                  u"Q",
+                  "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r",
+                  {"QueryUpdate(Q)"},
+                  2},
         ReplyCase{"PerformanceUpdatesStatementFour", 6, u"", Body({kData1}), {"StatementUpdate(4)"}, 1},
         ReplyCase{"RightsUpdatesStatementTwo", 2, u"G_A", Body({kData1}), {"StatementUpdate(2)"}, 0},
         ReplyCase{"OtherInfoTypeUpdatesItself", 9, u"", Body({kData1}), {"StatementUpdate(9)"}, 0},
@@ -88,7 +112,7 @@ TEST(ReplyRouting, RightsRowTakesTheTableFields) {
   h.Reply(2, 2, &body, u"G0_A0");  // an older request: no rows, still an update
   EXPECT_EQ(h.recorder.Updates(), (std::vector<std::string>{"StatementUpdate(2)", "StatementUpdate(2)"}));
   ASSERT_EQ(h.ctrl->m_arrStatementRows[2].size(), 2u);
-  const char* expected[19] = {"f11", "BRK", "G1_A1", "f2", "f3", "", "f4", "f5", "", "",
+  const char* expected[19] = {"f11", "BRK", "G1_A1", "f2", "f3", "", "f4", "f5", "",   "",
                               "f6",  "f7",  "f8",    "",   "f9", "", "",   "",   "f10"};
   const FieldRecord& row = *h.ctrl->m_arrStatementRows[2][0];
   for (int i = 0; i < 19; ++i) EXPECT_EQ(Utf8(CString(row.GetStringView(i))), expected[i]) << "row field " << i;
@@ -114,8 +138,18 @@ TEST(ReplyRouting, PerformanceRowsNeedKindFourAndTheCurrentSequence) {
   SetLocalTimeOverride(std::nullopt);
   EXPECT_EQ(h.recorder.Updates(), (std::vector<std::string>{"StatementUpdate(4)", "StatementUpdate(4)"}));
   ASSERT_EQ(h.ctrl->m_arrStatementRows[4].size(), 4u);
-  const std::vector<std::string> expected = {"BRK", "acct", "PROD", "PROD", "202406", "B", "f6", "f5",
-                                             "EX",  "RMB",  "2024/03/07 09:05:01", "ORV.G_EX.PROD.202406"};
+  const std::vector<std::string> expected = {"BRK",
+                                             "acct",
+                                             "PROD",
+                                             "PROD",
+                                             "202406",
+                                             "B",
+                                             "f6",
+                                             "f5",
+                                             "EX",
+                                             "RMB",
+                                             "2024/03/07 09:05:01",
+                                             "ORV.G_EX.PROD.202406"};
   const FieldRecord& row = *h.ctrl->m_arrStatementRows[4][0];
   for (int i = 0; i < 12; ++i) EXPECT_EQ(Utf8(CString(row.GetStringView(i))), expected[i]) << "row field " << i;
   const char* sides[] = {"B", "S", "2", ""};
@@ -145,17 +179,6 @@ TEST(ReplyRouting, QueryRowsCopyEveryFieldTagTheRowAndCheckTheSequencePerKey) {
   EXPECT_EQ(rows[0]->GetNumber(0), 7);
   EXPECT_EQ(rows[0]->GetNumber(300), -9);
   EXPECT_EQ(rows[0]->GetNumber(1), kAbsent);
-}
-
-TEST(ReplyRouting, QueryKeyAndRowTag) {
-  const struct {
-    const char16_t *name, *key, *tag;
-  } rows[] = {{u"Q", u"Q", u""}, {u"Q,C1", u"Q", u"C1"}, {u"Q,C1,C2", u"Q", u"C1,C2"},
-              {u",C1", u",C1", u""}, {u"Q,", u"Q", u""}, {u"", u"", u""}};
-  for (const auto& r : rows) {
-    EXPECT_EQ(QueryKeyOf(r.name), CString(r.key)) << Utf8(r.name);
-    EXPECT_EQ(QueryRowTagOf(r.name), CString(r.tag)) << Utf8(r.name);
-  }
 }
 
 }  // namespace
