@@ -112,6 +112,15 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   void OnTradeApiOBFillChanged(long nKind, long nRow);
   void OnTradeApiOBOrderRemoved(long nKind, long nRow);
 
+  // HTTP requests and their replies (queries/).
+  long StartHttpQuery(long nInfoType, long nSequence, const CString& strUrl, const CString& strName = CString());
+  void DispatchReply(long nInfoType, long nSequence, const FieldRecord& record, int nMode, const CString& strName);
+  void ParseRightsRow(const FieldRecord& reply, const CString& strName);
+  void ParsePerformanceRow(const FieldRecord& reply);
+  void StoreQueryRow(long nSequence, const FieldRecord& reply, const CString& strName);
+  // Downloads the overseas product list into the m_mapOb* tables; a message box on failure.
+  void LoadObProductTable();
+
   // Members, in declaration order; the units of the control use them directly.
   std::unique_ptr<CORVOMNIDEALAPI> m_pTradeApi;
   int32_t m_bTestMode = 0;
@@ -180,7 +189,8 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   void FillOBOrder(FieldRecord& order, long nKind, long nRow);
   void ApplyOBFillToOrder(long nKind, long nRow);
   void ApplyOBFill(FieldRecord& order, long nKind, long nRow);
-  void LoadObProductTable();
+  void FireReplyUpdate(long nInfoType, const CString& strName);
+  CString ProfileValue(const char16_t* key, const CString& defaultValue) const;
   std::shared_ptr<IDispatch> MakeTradeApiSink();
   void ReleaseTables();
   void DeleteTradeApi();

@@ -20,7 +20,5 @@ long CORV_Velmar_KDXCtrl::GeneralQuery(const CString&, const CString&) { return 
 long CORV_Velmar_KDXCtrl::GetQueryCount(const CString&) { return 0; }
 CString CORV_Velmar_KDXCtrl::GetQueryString(const CString&, long, long) { return {}; }
 double CORV_Velmar_KDXCtrl::GetQueryValue(const CString&, long, long) { return 0; }
-LRESULT CORV_Velmar_KDXCtrl::OnHttpReply(WPARAM, LPARAM) { return 0; }
-void CORV_Velmar_KDXCtrl::LoadObProductTable() {}
 
 }  // namespace kdx

@@ -1,0 +1,147 @@
+// HTTP requests: starting a worker per request, the worker itself, and the synchronous fetch.
+#include "queries/HttpQuery.h"
+
+#include <cstring>
+#include <new>
+
+#include "control/KdxCtrl.h"
+#include "platform/http_client.h"
+#include "platform/worker.h"
+
+namespace kdx {
+namespace {
+
+// Reload from the origin server, write no cache, accept certificates with bad dates.
+constexpr DWORD kOpenUrlFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+
+std::unique_ptr<InternetSession> OpenSession(const CString& proxyList) {
+  if (proxyList.IsEmpty()) return InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
+  return InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PROXY, proxyList, u"", 0);
+}
+
+}  // namespace
+
+CString QueryKeyOf(const CString& strName) {
+  const int comma = strName.Find(u',');
+  return comma >= 1 ? strName.Left(comma) : strName;
+}
+
+CString QueryRowTagOf(const CString& strName) {
+  const int comma = strName.Find(u',');
+  return comma >= 1 ? strName.Mid(comma + 1) : CString();
+}
+
+long CORV_Velmar_KDXCtrl::StartHttpQuery(long nInfoType, long nSequence, const CString& strUrl,
+                                         const CString& strName) {
+  auto* job = new (std::nothrow) HttpJob;
+  if (!job) return 0;
+  try {
+    job->url = strUrl.Left(kMaxUrlLength);
+    job->infoType = static_cast<int32_t>(nInfoType);
+    job->sequence = static_cast<int32_t>(nSequence);
+    job->window = m_wnd.Handle();
+    job->name = strName.Left(kMaxRequestNameLength);
+    job->proxyHost = m_strProxyAddress.Left(kMaxProxyHostLength);
+    job->proxyPort = m_nProxyPort;
+  } catch (const std::bad_alloc&) {
+    delete job;
+    return 0;
+  }
+  FireLog(3, FormatString(u"HTTP Query = %s", strUrl));
+  // Never joined: the worker reports through the window and ends by itself.
+  if (!StartWorker([job] { HttpQueryThread(job); })) {
+    delete job;
+    return 0;
+  }
+  return 1;
+}
+
+bool ReadHttpBody(InternetFile* file, std::string& body) {
+  char chunk[kHttpChunkSize];
+  for (;;) {
+    DWORD n = 0;
+    if (!InternetReadFile(file, chunk, sizeof chunk, &n)) return false;
+    if (n == 0) return true;
+    try {
+      body.append(chunk, n);
+    } catch (const std::bad_alloc&) {
+      std::string().swap(body);
+      return false;
+    }
+  }
+}
+
+DWORD HttpQueryThread(HttpJob* pJob) {
+  if (!pJob) return 0;
+  HttpJob job = std::move(*pJob);
+  delete pJob;
+  if (job.window.IsNull()) return 0;
+
+  // Sent, not posted: the body lives only until the handler returns. A window that is gone
+  // simply drops it; the buffers are freed here either way.
+  auto report = [&job](char* body) {
+    job.window.SendMessage(WM_HTTPREPLY, reinterpret_cast<WPARAM>(&job), reinterpret_cast<LPARAM>(body));
+  };
+  const bool namedProxy = !job.proxyHost.IsEmpty() && job.proxyPort != 0;
+  auto session = OpenSession(namedProxy ? FormatString(u"http=http://%s:%d", job.proxyHost, job.proxyPort) : CString());
+  if (!session) {
+    report(nullptr);
+    return 0;
+  }
+  auto file = InternetOpenUrlW(session.get(), job.url, u"", kOpenUrlFlags);
+  if (!file) {
+    InternetCloseHandle(session);
+    report(nullptr);
+    return 0;
+  }
+  std::string body;
+  const bool complete = ReadHttpBody(file.get(), body);
+  InternetCloseHandle(file);
+  InternetCloseHandle(session);
+  if (complete && !body.empty()) {
+    job.bodyLength = body.size();
+    report(body.data());
+  } else {
+    std::string().swap(body);
+    report(nullptr);
+  }
+  return 1;
+}
+
+std::unique_ptr<char[]> FetchUrlSync(const CString& strUrl, const CString& strProxyHost, const CString& strCookie,
+                                     long& nResult) {
+  if (!strCookie.IsEmpty() && !InternetSetCookieW(strUrl, nullptr, strCookie)) {
+    nResult = kFetchCookieRefused;
+    return nullptr;
+  }
+  auto session = OpenSession(strProxyHost.IsEmpty() ? CString() : FormatString(u"http=http://%s", strProxyHost));
+  if (!session) {
+    nResult = kFetchNoSession;
+    return nullptr;
+  }
+  auto file = InternetOpenUrlW(session.get(), strUrl, u"", kOpenUrlFlags);
+  if (!file || file->StatusCode() >= 400) {
+    nResult = kFetchUrlNotOpened;
+    return nullptr;
+  }
+  std::string body;
+  const bool complete = ReadHttpBody(file.get(), body);
+  InternetCloseHandle(file);
+  InternetCloseHandle(session);
+  if (body.empty()) {
+    nResult = kFetchNoData;
+    return nullptr;
+  }
+  std::unique_ptr<char[]> out(complete ? new (std::nothrow) char[body.size() + 1] : nullptr);
+  if (!out) {
+    nResult = kFetchIncomplete;
+    return nullptr;
+  }
+  std::memcpy(out.get(), body.data(), body.size());
+  out[body.size()] = '\0';
+  nResult = static_cast<long>(body.size());
+  return out;
+}
+
+}  // namespace kdx

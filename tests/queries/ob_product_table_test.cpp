@@ -1,0 +1,120 @@
+// The product list's block rules, read from bodies directly, and the failure message box.
+#include <gtest/gtest.h>
+
+#include "control_util.h"
+#include "platform/message_box.h"
+#include "queries/ObProductTable.h"
+#include "raw_server_util.h"
+#include "sim/record_encoder.h"
+
+namespace kdx::test {
+namespace {
+
+// An encoded entry: 2-byte big-endian length, then the record.
+std::string Entry(const char* key, const char* symbol, const char* exchange, const char* code, int type = 0) {
+  FieldRecord r = MakeRecord({{1, key}, {2, symbol}, {12, exchange}, {13, code}});
+  sim::EncodeOptions options;
+  options.recordType = type;
+  const std::string bytes = sim::EncodeRecord(r, options);
+  return std::string{static_cast<char>(bytes.size() >> 8), static_cast<char>(bytes.size() & 0xFF)} + bytes;
+}
+
+std::string H(std::string size, char second = 'x') { return std::string("d") + second + "H " + size; }
+std::string H(std::size_t size) { return H(std::to_string(size)); }
+std::string D(const std::string& bytes, char second = 'x') { return sim::ReplyLine(second, bytes); }
+std::string E(char second = 'x') { return std::string("d") + second + "E "; }
+
+const std::string kA = Entry("F|CME|ES|202406|0|0", "ES06", "CME", "ES");
+const std::string kB = Entry("F|CBT|ZC|202407|0|0", "ZC07", "CBT", "ZC");
+const std::string kC = Entry("F|SGX|CN|202408|0|0", "", "SGX", "CN");  // no display symbol
+
+std::string WithBadCheck(std::string entry) {
+  entry.back() = static_cast<char>(entry.back() ^ 1);
+  return entry;
+}
+
+struct BlockCase {
+  const char* name;
+  std::vector<std::string> lines;
+  std::vector<std::string> expected;  // "key|symbol|exchange|code"
+};
+
+class ProductBlocks : public ::testing::TestWithParam<BlockCase> {};
+
+TEST_P(ProductBlocks, YieldTheUsableEntriesInOrder) {
+  std::vector<std::string> got;
+  for (const auto& e : ParseObProductList(Body(GetParam().lines)))
+    got.push_back(Utf8(e.key) + "|" + Utf8(e.displaySymbol) + "|" + Utf8(e.exchange) + "|" + Utf8(e.productCode));
+  EXPECT_EQ(got, GetParam().expected);
+}
+
+const std::string kAText = "F|CME|ES|202406|0|0|ES06|CME|ES";
+const std::string kBText = "F|CBT|ZC|202407|0|0|ZC07|CBT|ZC";
+const std::string kCText = "F|SGX|CN|202408|0|0||SGX|CN";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ProductBlocks,
+    ::testing::Values(
+        BlockCase{"OneBlockTwoPieces", {H(kA.size() + kB.size()), D(kA), D(kB), E()}, {kAText, kBText}},
+        BlockCase{"PieceSplitsAnEntry", {H(kA.size()), D(kA.substr(0, 5)), D(kA.substr(5)), E()}, {kAText}},
+        BlockCase{"HeaderFlushesTheOpenBlock", {H(kA.size()), D(kA), H(kB.size()), D(kB), E()}, {kAText, kBText}},
+        BlockCase{"UnendedBlockIsDiscarded", {H(kA.size()), D(kA), H(kB.size()), D(kB)}, {kAText}},
+        BlockCase{"OversizePieceDropped", {H(kA.size()), D(kA), D(kB), E()}, {kAText}},
+        BlockCase{"PieceTooBigForTheBufferDropped", {H(10000), D(std::string(4096, 'z')), D(kA), E()}, {kAText}},
+        BlockCase{"PiecesOutsideBlocksDropped", {D(kA), E(), H(kB.size()), D(kB), E(), D(kA)}, {kBText}},
+        BlockCase{"BadCheckSkippedRestUsed",
+                  {H(kA.size() * 2 + kB.size()), D(WithBadCheck(kA) + kB + kA), E()},
+                  {kBText, kAText}},
+        BlockCase{"SecondPrefixCharacterIgnored", {H(std::to_string(kA.size()), '?'), D(kA, '7'), E(' ')}, {kAText}},
+        BlockCase{
+            "DuplicatesKeptInOrder", {H(kA.size() * 2 + kB.size()), D(kA + kB + kA), E()}, {kAText, kBText, kAText}},
+        BlockCase{"EmptySymbolAllowed", {H(kC.size()), D(kC), E()}, {kCText}},
+        BlockCase{
+            "EmptyCodeOrExchangeOrKeyAddsNothing",
+            {H(300), D(Entry("K1", "S", "EX", "") + Entry("K2", "S", "", "C") + Entry("", "S", "EX", "C") + kA), E()},
+            {kAText}},
+        BlockCase{"HeaderWithoutPositiveSizeOpensNothing",
+                  {H("0"), D(kA), E(), H("-5"), D(kA), E(), H("abc"), D(kA), E(), H(""), D(kA), E()},
+                  {}},
+        BlockCase{"SizeEndsAtTheFirstSpace", {H(std::to_string(kA.size()) + " trailing 999"), D(kA), E()}, {kAText}},
+        BlockCase{"EndOfAnEmptyBlockKeepsItOpen", {H(kA.size()), E(), D(kA), E()}, {kAText}},
+        BlockCase{
+            "EntryOverrunningTheBlockStopsIt", {H(kA.size() + 3), D(kA + std::string("\x00\x40z", 3)), E()}, {kAText}},
+        BlockCase{"TinyEntriesSkipped", {H(kA.size() + 5), D(std::string("\x00\x00\x00\x01q", 5) + kA), E()}, {kAText}},
+        BlockCase{"NonRecordLinesSkipped",
+                  {"hello", "dxH", H(kA.size()), "dxD" + D(kA).substr(3), "xxD abc", D(kA), E()},
+                  {kAText}},
+        BlockCase{"RawStringRecordsRead", {H(100), D(Entry("K", "S", "EX", "C", 200)), E()}, {"K|S|EX|C"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Records the owner of each box too.
+class OwnerRecordingPresenter : public ScriptedMessageBoxPresenter {
+ public:
+  int Show(WindowHandle owner, const MessageBoxRequest& request) override {
+    owners.push_back(owner);
+    return ScriptedMessageBoxPresenter::Show(owner, request);
+  }
+  std::vector<WindowHandle> owners;
+};
+
+TEST(ObProductTable, FailureShowsTheErrorBoxAndKeepsTheTables) {
+  auto presenter = std::make_shared<OwnerRecordingPresenter>();
+  auto previous = SetMessageBoxPresenter(presenter);
+  ControlHarness h;
+  h.ctrl->m_mapObProductCode[u"K"] = u"OLD";
+  h.ctrl->m_mapProfile[u"ObProductHost"] = CString::FromUtf8("127.0.0.1:" + std::to_string(ClosedPort()));
+  h.ctrl->LoadObProductTable();
+  SetMessageBoxPresenter(previous);
+  ASSERT_EQ(presenter->Shown().size(), 1u);
+  const MessageBoxRequest& box = presenter->Shown()[0];
+  EXPECT_EQ(box.text, CString(u"無法取得國外商品代表對應表，\r\n請重新嘗試登入，否則將無法正確下單!"));
+  EXPECT_EQ(box.caption, CString(u"錯誤"));
+  EXPECT_EQ(box.type, MB_OK | MB_ICONERROR | MB_TOPMOST);
+  EXPECT_TRUE(presenter->owners[0] == h.ctrl->GetSafeHwnd());
+  EXPECT_EQ(h.ctrl->m_mapObProductCode.size(), 1u);
+  EXPECT_EQ(h.ctrl->m_mapObProductCode[u"K"], CString(u"OLD"));
+  EXPECT_TRUE(h.recorder.Events().empty());
+}
+
+}  // namespace
+}  // namespace kdx::test

@@ -1,0 +1,185 @@
+// Replies handed to the control as a worker hands them: status records, routing and events,
+// and the rows the statement and query tables receive.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "control_util.h"
+#include "platform/system.h"
+#include "queries/HttpQuery.h"
+#include "sim/record_encoder.h"
+
+namespace kdx::test {
+namespace {
+
+const std::string kData1 = Line('0', MakeRecord({{1, "a"}}, {{0, 4}}));
+const std::string kData2 = Line('0', MakeRecord({{1, "b"}}, {{0, 4}}));
+const std::string kError = Line('1', MakeRecord({{68, "9999"}, {69, "查詢失敗"}}));
+
+// A data line whose check character is off by one bit.
+std::string BadCheck(const FieldRecord& record) {
+  std::string bytes = sim::EncodeRecord(record);
+  bytes.back() = static_cast<char>(bytes.back() ^ 1);
+  return sim::ReplyLine('0', bytes);
+}
+
+struct ReplyCase {
+  const char* name;
+  long infoType;
+  const char16_t* requestName;
+  std::optional<std::string> body;
+  std::vector<std::string> events;
+  std::size_t rows;  // query rows stored (info type 100) or performance rows (6)
+};
+
+class ReplyOutcome : public ::testing::TestWithParam<ReplyCase> {};
+
+TEST_P(ReplyOutcome, FiresTheStatusEventsInOrder) {
+  const ReplyCase& c = GetParam();
+  ControlHarness h;
+  h.Reply(c.infoType, 0, c.body ? &*c.body : nullptr, c.requestName);
+  EXPECT_EQ(h.recorder.Events(), c.events);
+  std::size_t rows = h.ctrl->m_arrStatementRows[4].size();
+  for (const auto& [key, table] : h.ctrl->m_mapQueryTables) rows += table.size();
+  EXPECT_EQ(rows, c.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, ReplyOutcome,
+    ::testing::Values(
+        ReplyCase{
+            "NoBody", 2, u"G_A", std::nullopt, {"Log(0,伺服器沒有回應,URL=http://host/x)", "StatementUpdate(2)"}, 0},
+        ReplyCase{"DataOnly", 100, u"Q", Body({kData1, kData2}), {"QueryUpdate(Q)"}, 2},
+        ReplyCase{"ErrorAfterDataEndsTheReply",
+                  100,
+                  u"Q",
+                  Body({kData1, kError, kData2}),
+                  {"Log(0,查詢失敗)", "QueryUpdate(Q)"},
+                  1},
+        ReplyCase{"ErrorFirst", 6, u"", Body({kError, kData1}), {"Log(0,查詢失敗)", "StatementUpdate(4)"}, 0},
+        ReplyCase{"ErrorWithoutText",
+                  2,
+                  u"",
+                  Body({Line('1', MakeRecord({{68, "9"}}))}),
+                  {"Log(0,)", "StatementUpdate(2)"},
+                  0},
+        ReplyCase{"NoRecordLines",
+                  2,
+                  u"",
+                  std::string("hello\r\nworld\r\nd0D\r\nd0X abc"),
+                  {"Log(0,Query資料不完整,URL=http://host/x)", "StatementUpdate(2)"},
+                  0},
+        ReplyCase{"OtherKindsAndBadChecksSkipped",
+                  100,
+                  u"Q",
+                  Body({Line('2', MakeRecord({{1, "x"}})), BadCheck(MakeRecord({{1, "a"}})), "d0D "}),
+                  {"Log(0,Query資料不完整,URL=http://host/x)", "QueryUpdate(Q)"},
+                  0},
+        ReplyCase{"GarbageAmongData",
+                  100,
+                  u"Q",
+                  Body({"junk", kData1, BadCheck(MakeRecord({{1, "b"}})), "", kData2}),
+                  {"QueryUpdate(Q)"},
+                  2},
+        ReplyCase{"LoneLineFeedsAndCarriageReturns",
+                  100,
+                  u"Q",
+                  "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r",
+                  {"QueryUpdate(Q)"},
+                  2},
+        ReplyCase{"PerformanceUpdatesStatementFour", 6, u"", Body({kData1}), {"StatementUpdate(4)"}, 1},
+        ReplyCase{"RightsUpdatesStatementTwo", 2, u"G_A", Body({kData1}), {"StatementUpdate(2)"}, 0},
+        ReplyCase{"OtherInfoTypeUpdatesItself", 9, u"", Body({kData1}), {"StatementUpdate(9)"}, 0},
+        ReplyCase{"QueryNameCutAtFirstComma", 100, u"Q,C1,x", Body({kData1}), {"QueryUpdate(Q)"}, 1},
+        ReplyCase{"QueryNameStartingWithComma", 100, u",C1", Body({kData1}), {"QueryUpdate(,C1)"}, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReplyRouting, UnknownModesDoNothing) {
+  ControlHarness h;
+  for (int mode : {0, 3, -2}) h.ctrl->DispatchReply(2, 0, MakeRecord({{69, "x"}}), mode, u"");
+  EXPECT_TRUE(h.recorder.Events().empty());
+}
+
+TEST(ReplyRouting, RightsRowTakesTheTableFields) {
+  ControlHarness h;
+  h.ctrl->m_strBroker = u"BRK";
+  h.ctrl->m_nStatementSeq[2] = 3;
+  std::vector<std::pair<int, std::string>> fields;
+  for (int f = 2; f <= 11; ++f) fields.emplace_back(f, "f" + std::to_string(f));
+  fields.emplace_back(12, "unused");
+  const std::string body = Body({Line('0', MakeRecord(fields)), Line('0', MakeRecord({{11, "only"}}))});
+  h.Reply(2, 3, &body, u"G1_A1");
+  h.Reply(2, 2, &body, u"G0_A0");  // an older request: no rows, still an update
+  EXPECT_EQ(h.recorder.Updates(), (std::vector<std::string>{"StatementUpdate(2)", "StatementUpdate(2)"}));
+  ASSERT_EQ(h.ctrl->m_arrStatementRows[2].size(), 2u);
+  const char* expected[19] = {"f11", "BRK", "G1_A1", "f2", "f3", "", "f4", "f5", "",   "",
+                              "f6",  "f7",  "f8",    "",   "f9", "", "",   "",   "f10"};
+  const FieldRecord& row = *h.ctrl->m_arrStatementRows[2][0];
+  for (int i = 0; i < 19; ++i) EXPECT_EQ(Utf8(CString(row.GetStringView(i))), expected[i]) << "row field " << i;
+  EXPECT_EQ(row.GetString(19), nullptr);
+  const FieldRecord& sparse = *h.ctrl->m_arrStatementRows[2][1];
+  EXPECT_EQ(Utf8(CString(sparse.GetStringView(0))), "only");
+  EXPECT_EQ(Utf8(CString(sparse.GetStringView(3))), "");
+}
+
+TEST(ReplyRouting, PerformanceRowsNeedKindFourAndTheCurrentSequence) {
+  ControlHarness h;
+  h.ctrl->m_strBroker = u"BRK";
+  h.ctrl->m_nStatementSeq[4] = 5;
+  SetLocalTimeOverride(SYSTEMTIME{2024, 3, 0, 7, 9, 5, 1, 0});
+  auto perf = [](const char* side, std::optional<int64_t> kind) {
+    auto r = MakeRecord({{0, "acct"}, {1, "EX"}, {2, "PROD"}, {3, "202406"}, {4, side}, {5, "f5"}, {6, "f6"}});
+    if (kind) r.SetNumber(0, *kind);
+    return Line('0', r);
+  };
+  const std::string body = Body({perf("1", 4), perf("-1", 4), perf("2", 4), perf("", 4), perf("1", 3), perf("1", {})});
+  h.Reply(6, 5, &body);
+  h.Reply(6, 4, &body);  // older: dropped
+  SetLocalTimeOverride(std::nullopt);
+  EXPECT_EQ(h.recorder.Updates(), (std::vector<std::string>{"StatementUpdate(4)", "StatementUpdate(4)"}));
+  ASSERT_EQ(h.ctrl->m_arrStatementRows[4].size(), 4u);
+  const std::vector<std::string> expected = {"BRK",
+                                             "acct",
+                                             "PROD",
+                                             "PROD",
+                                             "202406",
+                                             "B",
+                                             "f6",
+                                             "f5",
+                                             "EX",
+                                             "RMB",
+                                             "2024/03/07 09:05:01",
+                                             "ORV.G_EX.PROD.202406"};
+  const FieldRecord& row = *h.ctrl->m_arrStatementRows[4][0];
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(Utf8(CString(row.GetStringView(i))), expected[i]) << "row field " << i;
+  const char* sides[] = {"B", "S", "2", ""};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Utf8(CString(h.ctrl->m_arrStatementRows[4][i]->GetStringView(5))), sides[i]);
+}
+
+TEST(ReplyRouting, QueryRowsCopyEveryFieldTagTheRowAndCheckTheSequencePerKey) {
+  ControlHarness h;
+  h.ctrl->m_mapQuerySeq[u"Q"] = 2;
+  const std::string body = Body({Line('0', MakeRecord({{0, "zero"}, {150, "far"}}, {{0, 7}, {300, -9}}))});
+  h.Reply(100, 2, &body, u"Q,C1");
+  h.Reply(100, 2, &body, u"Q");
+  h.Reply(100, 2, &body, u"Q,");
+  h.Reply(100, 1, &body, u"Q,OLD");  // an older request of the key
+  h.Reply(100, 0, &body, u"R");      // a key never requested has sequence 0
+  h.Reply(100, 1, &body, u"S");      // ... so a reply with 1 is not current
+  EXPECT_EQ(h.recorder.Updates().size(), 6u);
+  ASSERT_EQ(h.ctrl->m_mapQueryTables[u"Q"].size(), 3u);
+  EXPECT_EQ(h.ctrl->m_mapQueryTables[u"R"].size(), 1u);
+  EXPECT_FALSE(h.ctrl->m_mapQueryTables.contains(u"S"));
+  const auto& rows = h.ctrl->m_mapQueryTables[u"Q"];
+  EXPECT_EQ(Utf8(CString(rows[0]->GetStringView(100))), "C1");
+  EXPECT_EQ(rows[1]->GetString(100), nullptr);
+  EXPECT_EQ(rows[2]->GetString(100), nullptr);
+  EXPECT_EQ(Utf8(CString(rows[0]->GetStringView(0))), "zero");
+  EXPECT_EQ(Utf8(CString(rows[0]->GetStringView(150))), "far");
+  EXPECT_EQ(rows[0]->GetNumber(0), 7);
+  EXPECT_EQ(rows[0]->GetNumber(300), -9);
+  EXPECT_EQ(rows[0]->GetNumber(1), kAbsent);
+}
+
+}  // namespace
+}  // namespace kdx::test
