@@ -4,7 +4,7 @@
 
 #include "control/KdxCtrl.h"
 #include "control/Module.h"
-#include "control/host_util.h"
+#include "common/host_util.h"
 #include "platform/class_factory.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"

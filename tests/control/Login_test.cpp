@@ -9,7 +9,7 @@
 
 #include "control/KdxCtrl.h"
 #include "control/control_fixture.h"
-#include "control/host_util.h"
+#include "common/host_util.h"
 #include "platform/codepage.h"
 #include "platform/safearray.h"
 #include "platform/system.h"

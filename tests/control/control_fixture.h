@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "control/KdxCtrl.h"
-#include "control/host_util.h"
+#include "common/host_util.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
 #include "sim/SimTradeApi.h"

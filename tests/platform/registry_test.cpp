@@ -9,7 +9,7 @@
 #include <functional>
 #include <sstream>
 
-#include "platform/scratch_dir_util.h"
+#include "common/host_util.h"
 
 namespace kdx {
 namespace {
@@ -29,7 +29,7 @@ void WriteFile(const fs::path& file, std::string_view bytes) {
 
 class RegistryTest : public testing::Test {
  protected:
-  test::ScratchDir dir_;
+  test::TempFolder dir_;
   fs::path file_ = dir_.path() / "registry";
 };
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "platform/scratch_dir_util.h"
+#include "common/host_util.h"
 #include "platform/system.h"
 
 namespace kdx {
@@ -21,7 +21,7 @@ std::u16string Name(int writer, int i) {
 TEST(RegistryThreads, ConcurrentWritersLoseNothing) {
   constexpr int kWriters = 4, kWrites = 15;
   for (bool shared : {true, false}) {
-    test::ScratchDir dir;
+    test::TempFolder dir;
     const auto file = dir.path() / "registry";
     Registry common(file);
     std::vector<std::thread> threads;

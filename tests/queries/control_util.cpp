@@ -19,40 +19,8 @@ const bool kLoopbackDirect = [] {
 
 std::string Utf8(const CString& text) { return text.ToUtf8(); }
 
-std::shared_ptr<IDispatch> EventRecorder::MakeSink() {
-  DispatchTable table = KdxEventTable();
-  for (const DispatchMember& row : KdxEventTable()) {
-    const std::string name = Utf8(CString(row.name));
-    table.Bind(row.id, MemberKind::Method, [this, name](std::span<VARIANT> args, VARIANT*) {
-      std::string text = name + "(";
-      for (std::size_t i = 0; i < args.size(); ++i) {
-        if (i) text += ",";
-        text += args[i].vt == VT_BSTR ? Utf8(CString(args[i].bstrVal)) : std::to_string(args[i].lVal);
-      }
-      events_.push_back(text + ")");
-      return S_OK;
-    });
-  }
-  return std::make_shared<DispatchObject>(std::move(table));
-}
-
-std::vector<std::string> EventRecorder::Logs(long type) const {
-  const std::string prefix = "Log(" + std::to_string(type) + ",";
-  std::vector<std::string> texts;
-  for (const auto& e : events_)
-    if (e.starts_with(prefix)) texts.push_back(e.substr(prefix.size(), e.size() - prefix.size() - 1));
-  return texts;
-}
-
-std::vector<std::string> EventRecorder::Updates() const {
-  std::vector<std::string> updates;
-  for (const auto& e : events_)
-    if (e.starts_with("StatementUpdate(") || e.starts_with("QueryUpdate(")) updates.push_back(e);
-  return updates;
-}
-
 ControlHarness::ControlHarness() : ctrl(std::make_unique<CORV_Velmar_KDXCtrl>()) {
-  ctrl->FindConnectionPoint()->Advise(recorder.MakeSink());
+  ctrl->FindConnectionPoint()->Advise(recorder.Sink());
 }
 
 ControlHarness::~ControlHarness() = default;

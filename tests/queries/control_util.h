@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/host_util.h"
 #include "control/KdxCtrl.h"
 #include "record/field_record.h"
 
@@ -16,19 +17,6 @@ namespace kdx::test {
 using namespace std::chrono_literals;
 
 inline constexpr auto kPatience = 20s;  // reached only when something is broken
-
-// Every event the control fires, as text: "Log(0,text)", "StatementUpdate(4)", "QueryUpdate(q)".
-class EventRecorder {
- public:
-  std::shared_ptr<IDispatch> MakeSink();
-  const std::vector<std::string>& Events() const { return events_; }
-  std::vector<std::string> Logs(long type) const;  // the texts of Log events of that type
-  std::vector<std::string> Updates() const;        // StatementUpdate / QueryUpdate events
-  void Clear() { events_.clear(); }
-
- private:
-  std::vector<std::string> events_;
-};
 
 // A control with a recorder advised, owned by the calling (user-interface) thread.
 struct ControlHarness {

@@ -139,7 +139,7 @@ TEST_F(Worker, FiftyConcurrentRequestsAreAllAnsweredOneAtATime) {
   ASSERT_TRUE(h.PumpUntilUpdates(kRequests));
   const auto updates = h.recorder.Updates();
   EXPECT_EQ(std::set<std::string>(updates.begin(), updates.end()).size(), std::size_t{kRequests});
-  const auto& events = h.recorder.Events();
+  const auto events = h.recorder.Summary();
   for (std::size_t e = 0; e < events.size(); ++e) {
     if (!events[e].starts_with("Log(0,")) continue;
     ASSERT_LT(e + 1, events.size());

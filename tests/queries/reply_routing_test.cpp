@@ -38,7 +38,7 @@ TEST_P(ReplyOutcome, FiresTheStatusEventsInOrder) {
   const ReplyCase& c = GetParam();
   ControlHarness h;
   h.Reply(c.infoType, 0, c.body ? &*c.body : nullptr, c.requestName);
-  EXPECT_EQ(h.recorder.Events(), c.events);
+  EXPECT_EQ(h.recorder.Summary(), c.events);
   std::size_t rows = h.ctrl->m_arrStatementRows[4].size();
   for (const auto& [key, table] : h.ctrl->m_mapQueryTables) rows += table.size();
   EXPECT_EQ(rows, c.rows);

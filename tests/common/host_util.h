@@ -1,5 +1,5 @@
 // What a test needs to act as the control's host: an event sink that records, a message pump,
-// and a scratch folder for INI files.
+// and a scratch folder. Linked into every test program.
 #pragma once
 
 #include <filesystem>
@@ -32,6 +32,8 @@ class EventRecorder {
   std::vector<Event> Named(std::u16string_view name) const;
   // "LoginReady", "StatementUpdate(0)", "Log(1,Test Mode = ON)": compact and easy to compare.
   std::vector<std::string> Summary() const;
+  std::vector<std::string> Logs(long type) const;  // the texts of Log events of that type
+  std::vector<std::string> Updates() const;        // StatementUpdate and QueryUpdate, summarised
   void Clear() { state_->events.clear(); }
 
  private:
@@ -49,7 +51,8 @@ class TempFolder {
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  // Writes the UTF-8 text to a file of that name and returns its full path.
+  const std::filesystem::path& path() const { return path_; }
+  // Writes the bytes to a file of that name and returns its full path.
   std::u16string Write(const std::string& name, std::string_view text) const;
 
  private:

@@ -1,4 +1,4 @@
-#include "control/host_util.h"
+#include "common/host_util.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -35,22 +35,42 @@ std::vector<EventRecorder::Event> EventRecorder::Named(std::u16string_view name)
   return found;
 }
 
+namespace {
+
+std::string Summarise(const EventRecorder::Event& e) {
+  std::string line = Utf16ToUtf8(e.name);
+  for (std::size_t i = 0; i < e.args.size(); ++i) {
+    line += i == 0 ? "(" : ",";
+    line += e.args[i].vt == VT_BSTR ? Utf16ToUtf8(e.args[i].bstrVal) : std::to_string(e.args[i].lVal);
+  }
+  if (!e.args.empty()) line += ")";
+  return line;
+}
+
+}  // namespace
+
 std::vector<std::string> EventRecorder::Summary() const {
   std::vector<std::string> lines;
-  for (const Event& e : state_->events) {
-    std::string line = Utf16ToUtf8(e.name);
-    for (std::size_t i = 0; i < e.args.size(); ++i) {
-      line += i == 0 ? "(" : ",";
-      line += e.args[i].vt == VT_BSTR ? Utf16ToUtf8(e.args[i].bstrVal) : std::to_string(e.args[i].lVal);
-    }
-    if (!e.args.empty()) line += ")";
-    lines.push_back(line);
-  }
+  for (const Event& e : state_->events) lines.push_back(Summarise(e));
   return lines;
 }
 
+std::vector<std::string> EventRecorder::Logs(long type) const {
+  std::vector<std::string> texts;
+  for (const Event& e : state_->events)
+    if (e.id == kdxevent::Log && e.args.size() == 2 && e.args[0].lVal == type) texts.push_back(Utf16ToUtf8(e.args[1].bstrVal));
+  return texts;
+}
+
+std::vector<std::string> EventRecorder::Updates() const {
+  std::vector<std::string> updates;
+  for (const Event& e : state_->events)
+    if (e.id == kdxevent::StatementUpdate || e.id == kdxevent::QueryUpdate) updates.push_back(Summarise(e));
+  return updates;
+}
+
 TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::path(testing::TempDir()) / "kdx-ctrl-XXXXXX").string();
+  std::string pattern = (std::filesystem::path(testing::TempDir()) / "kdx-XXXXXX").string();
   if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp " << pattern;
   path_ = pattern;
 }
