@@ -179,6 +179,8 @@ class SimTradeApi : public DispatchObject,
   void MergeRow(Market market, long kind, long row, const SimRow& changes);
 
   void Schedule(PendingEvent event, Delivery when);
+  void ScheduleRow(Market market, DISPID domestic, DISPID overseas, long kind, long row, std::function<void()> apply,
+                   Delivery when);
   void Deliver(PendingEvent event);
   LRESULT OnRaise();
 

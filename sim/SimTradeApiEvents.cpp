@@ -59,39 +59,35 @@ void SimTradeApi::MergeRow(Market market, long kind, long row, const SimRow& cha
 // Table changes take effect as their event goes out, so a reader inside the event sees the
 // row as the event describes it, whatever else was queued before.
 
+void SimTradeApi::ScheduleRow(Market market, DISPID domestic, DISPID overseas, long kind, long row,
+                              std::function<void()> apply, Delivery when) {
+  Schedule(PendingEvent{market == Market::Domestic ? domestic : overseas, {Long(kind), Long(row)}, std::move(apply)},
+           when);
+}
+
 void SimTradeApi::AddOrder(Market market, long kind, long row, SimRow data, Delivery when) {
-  PendingEvent e{market == Market::Domestic ? omnideal::EvOrderNew : omnideal::EvOBOrderNew,
-                 {Long(kind), Long(row)},
-                 [this, market, kind, row, data = std::move(data)] { SetRow(market, kind, row, data); }};
-  Schedule(std::move(e), when);
+  ScheduleRow(market, omnideal::EvOrderNew, omnideal::EvOBOrderNew, kind, row,
+              [this, market, kind, row, data = std::move(data)] { SetRow(market, kind, row, data); }, when);
 }
 
 void SimTradeApi::ChangeOrder(Market market, long kind, long row, const SimRow& changes, Delivery when) {
-  PendingEvent e{market == Market::Domestic ? omnideal::EvOrderChanged : omnideal::EvOBOrderChanged,
-                 {Long(kind), Long(row)},
-                 [this, market, kind, row, changes] { MergeRow(market, kind, row, changes); }};
-  Schedule(std::move(e), when);
+  ScheduleRow(market, omnideal::EvOrderChanged, omnideal::EvOBOrderChanged, kind, row,
+              [this, market, kind, row, changes] { MergeRow(market, kind, row, changes); }, when);
 }
 
 void SimTradeApi::RemoveOrder(Market market, long kind, long row, Delivery when) {
-  PendingEvent e{market == Market::Domestic ? omnideal::EvOrderRemoved : omnideal::EvOBOrderRemoved,
-                 {Long(kind), Long(row)},
-                 [this, market, kind, row] { TableOf(market).erase({kind, row}); }};
-  Schedule(std::move(e), when);
+  ScheduleRow(market, omnideal::EvOrderRemoved, omnideal::EvOBOrderRemoved, kind, row,
+              [this, market, kind, row] { TableOf(market).erase({kind, row}); }, when);
 }
 
 void SimTradeApi::AddFill(Market market, long kind, long row, SimRow data, Delivery when) {
-  PendingEvent e{market == Market::Domestic ? omnideal::EvFillNew : omnideal::EvOBFillNew,
-                 {Long(kind), Long(row)},
-                 [this, market, kind, row, data = std::move(data)] { SetRow(market, kind, row, data); }};
-  Schedule(std::move(e), when);
+  ScheduleRow(market, omnideal::EvFillNew, omnideal::EvOBFillNew, kind, row,
+              [this, market, kind, row, data = std::move(data)] { SetRow(market, kind, row, data); }, when);
 }
 
 void SimTradeApi::ChangeFill(Market market, long kind, long row, const SimRow& changes, Delivery when) {
-  PendingEvent e{market == Market::Domestic ? omnideal::EvFillChanged : omnideal::EvOBFillChanged,
-                 {Long(kind), Long(row)},
-                 [this, market, kind, row, changes] { MergeRow(market, kind, row, changes); }};
-  Schedule(std::move(e), when);
+  ScheduleRow(market, omnideal::EvFillChanged, omnideal::EvOBFillChanged, kind, row,
+              [this, market, kind, row, changes] { MergeRow(market, kind, row, changes); }, when);
 }
 
 void SimTradeApi::Schedule(PendingEvent event, Delivery when) {

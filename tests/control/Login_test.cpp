@@ -2,6 +2,7 @@
 // its outcome events, log-out, re-log-in, and the automation interface's argument checks.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -303,10 +304,18 @@ TEST_F(LoginTest, LogoutTwiceAndLogoutWhileLoggedOutDoNothingMore) {
   EXPECT_TRUE(events.Events().empty());
 }
 
-// A Login right after Logout must not lose its new component to the old log-out's teardown.
-TEST_F(LoginTest, LoginRightAfterLogoutKeepsTheNewComponent) {
+// Teardown messages meant for a replaced component must not reach the one that replaced it:
+// the log-out's, a log-in failure's and a lost connection's.
+struct StaleTeardownCase {
+  const char* name;
+  std::function<void(test::ControlTest&)> before;
+};
+
+class StaleTeardownTest : public LoginTest, public testing::WithParamInterface<StaleTeardownCase> {};
+
+TEST_P(StaleTeardownTest, LeavesTheNewComponentAlone) {
   LogIn();
-  ctrl->Logout();
+  GetParam().before(*this);
   EXPECT_EQ(Login(Ini("RocID=a1\n")), 0);
   Pump();
   EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
@@ -315,18 +324,17 @@ TEST_F(LoginTest, LoginRightAfterLogoutKeepsTheNewComponent) {
   EXPECT_EQ(SimTradeApi::AliveCount(), 1);
 }
 
-// Teardown messages of a replaced component must not reach the one that replaced it.
-TEST_F(LoginTest, StaleFailureAndLostConnectionLeaveTheNewComponentAlone) {
-  LogIn();
-  SimTradeApi::Last()->Disconnect(sim::Delivery::Now);  // queues the connection-lost message
-  SimTradeApi::Last()->Raise(2, {VARIANT(int32_t{0}), VARIANT(u"A"), VARIANT(u"B")}, sim::Delivery::Now);
-  EXPECT_EQ(Login(Ini("RocID=a1\n")), 0);
-  Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
-  EXPECT_NE(ctrl->m_pTradeApi, nullptr);
-  EXPECT_EQ(Status(), 2);
-  EXPECT_EQ(SimTradeApi::AliveCount(), 1);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Teardowns, StaleTeardownTest,
+    testing::Values(StaleTeardownCase{"logout", [](test::ControlTest& t) { t.Control().Logout(); }},
+                    StaleTeardownCase{"failure_and_lost_connection",
+                                      [](test::ControlTest&) {
+                                        SimTradeApi::Last()->Disconnect(sim::Delivery::Now);
+                                        SimTradeApi::Last()->Raise(
+                                            2, {VARIANT(int32_t{0}), VARIANT(u"A"), VARIANT(u"B")},
+                                            sim::Delivery::Now);
+                                      }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A host may log in again from inside an event the old component raised; that component is
 // detached at once and deleted only after its call has returned.

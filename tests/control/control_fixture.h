@@ -21,6 +21,9 @@ using sim::SimConfig;
 using sim::SimTradeApi;
 
 class ControlTest : public testing::Test {
+ public:
+  CORV_Velmar_KDXCtrl& Control() { return *ctrl; }
+
  protected:
   void SetUp() override {
     SimTradeApi::ResetCounters();
