@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <iterator>
+#include <ostream>
 
 #include "control/KdxCtrl.h"
 #include "platform/codepage.h"
@@ -87,3 +89,14 @@ std::u16string TempFolder::Write(const std::string& name, std::string_view text)
 }
 
 }  // namespace kdx::test
+
+namespace kdx::sim {
+
+void PrintTo(Fault fault, std::ostream* os) {
+  static constexpr const char* kNames[] = {"None",      "NoAnswer",     "CutMidBody", "EmptyBody", "KindOneLine",
+                                           "GarbageLines", "Stall", "Huge",       "NotFound"};
+  const auto i = static_cast<std::size_t>(fault);
+  *os << (i < std::size(kNames) ? kNames[i] : "Fault?");
+}
+
+}  // namespace kdx::sim

@@ -10,6 +10,7 @@
 
 #include "platform/dispatch.h"
 #include "platform/variant.h"
+#include "sim/SimWebServices.h"
 
 namespace kdx::test {
 
@@ -60,3 +61,8 @@ class TempFolder {
 };
 
 }  // namespace kdx::test
+
+namespace kdx::sim {
+// Names a fault in test listings.
+void PrintTo(Fault fault, std::ostream* os);
+}  // namespace kdx::sim

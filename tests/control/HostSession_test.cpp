@@ -2,6 +2,8 @@
 // against the simulated component with an INI file, and see each way a log-in ends.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "control/KdxCtrl.h"
 #include "control/Module.h"
 #include "common/host_util.h"
@@ -62,6 +64,7 @@ struct EndCase {
   SimConfig config;
   bool disconnect;  // after a successful log-in
   Strings expected;
+  friend void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class HostSessionEnds : public HostSessionTest, public testing::WithParamInterface<EndCase> {};

@@ -2,6 +2,8 @@
 // its outcome events, log-out, re-log-in, and the automation interface's argument checks.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -68,6 +70,7 @@ struct KeysCase {
   CString rocID, rocIDPrefix, passwordMD5, broker, imagePath;
   int32_t caType, orderPrompt, testMode;
   BOOL useCA;
+  friend void PrintTo(const KeysCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class LoginKeysTest : public LoginTest, public testing::WithParamInterface<KeysCase> {};
@@ -182,6 +185,7 @@ struct GroupsCase {
   std::u16string groupList;
   std::vector<std::pair<CString, CString>> pairs;
   std::vector<CString> accounts;
+  friend void PrintTo(const GroupsCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class LoginGroupsTest : public LoginTest, public testing::WithParamInterface<GroupsCase> {};
@@ -309,6 +313,7 @@ TEST_F(LoginTest, LogoutTwiceAndLogoutWhileLoggedOutDoNothingMore) {
 struct StaleTeardownCase {
   const char* name;
   std::function<void(test::ControlTest&)> before;
+  friend void PrintTo(const StaleTeardownCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class StaleTeardownTest : public LoginTest, public testing::WithParamInterface<StaleTeardownCase> {};

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -136,6 +138,7 @@ TEST(TypeLibrary, DescribesExactlyTheControlsInterfaces) {
 struct Mutation {
   const char* what;
   std::string from, to;
+  friend void PrintTo(const Mutation& c, std::ostream* os) { *os << c.what; }
 };
 
 class TypeLibraryMutation : public testing::TestWithParam<Mutation> {};

@@ -1,6 +1,8 @@
 // The HTTP client against loopback servers that misbehave byte by byte.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdlib>
 
 #include "platform/http_client.h"
@@ -33,6 +35,7 @@ struct ReadCase {
   long status;
   bool complete;
   std::string body;  // what was gathered
+  friend void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReadOutcome : public ::testing::TestWithParam<ReadCase> {};

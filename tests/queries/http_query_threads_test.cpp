@@ -2,6 +2,8 @@
 // StartHttpQuery, then the message pump until the update events arrive.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <map>
 #include <set>
@@ -86,6 +88,7 @@ struct FaultCase {
   std::chrono::milliseconds delay;
   std::vector<std::string> failures;  // Log(0) texts; "{url}" stands for the URL
   std::size_t rows;                   // rows stored of the 3 served
+  friend void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class WorkerFaults : public Worker, public ::testing::WithParamInterface<FaultCase> {};
@@ -210,6 +213,7 @@ struct FetchCase {
   const char16_t* proxy;  // "{closed}": a closed loopback port
   const char16_t* cookie;
   long code;  // 0: success
+  friend void PrintTo(const FetchCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FetchSync : public Worker, public ::testing::WithParamInterface<FetchCase> {};

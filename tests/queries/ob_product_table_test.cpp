@@ -1,6 +1,8 @@
 // The product list's block rules, read from bodies directly, and the failure message box.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "control_util.h"
 #include "platform/message_box.h"
 #include "queries/ObProductTable.h"
@@ -37,6 +39,7 @@ struct BlockCase {
   const char* name;
   std::vector<std::string> lines;
   std::vector<std::string> expected;  // "key|symbol|exchange|code"
+  friend void PrintTo(const BlockCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ProductBlocks : public ::testing::TestWithParam<BlockCase> {};

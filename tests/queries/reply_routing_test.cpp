@@ -2,6 +2,8 @@
 // and the rows the statement and query tables receive.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <optional>
 
 #include "control_util.h"
@@ -30,6 +32,7 @@ struct ReplyCase {
   std::optional<std::string> body;
   std::vector<std::string> events;
   std::size_t rows;  // query rows stored (info type 100) or performance rows (6)
+  friend void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReplyOutcome : public ::testing::TestWithParam<ReplyCase> {};

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <climits>
 #include <memory>
 #include <string>
@@ -24,6 +26,7 @@ struct ValueCase {
   const char* name;
   std::string value;  // the bytes after numeric tag 32 (field 0)
   int64_t expected;
+  friend void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class NumberValue : public ::testing::TestWithParam<ValueCase> {};
@@ -103,6 +106,7 @@ struct MalformedCase {
   const char* name;
   std::string fields;
   int decodedBytes;  // bytes of whole fields before the one that stops decoding
+  friend void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class Malformed : public ::testing::TestWithParam<MalformedCase> {};
@@ -253,6 +257,7 @@ struct TextCase {
   std::string bytes;  // expected; empty with result -1 when it must not fit
   int capacity;
   int result;
+  friend void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RecordText : public ::testing::TestWithParam<TextCase> {};

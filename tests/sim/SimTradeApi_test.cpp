@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -229,6 +231,7 @@ struct LoginCase {
   long statusWhileConnecting;
   std::vector<DISPID> events;  // after the pump
   long statusAfter;
+  friend void PrintTo(const LoginCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class SimLoginTest : public testing::TestWithParam<LoginCase> {};
@@ -276,6 +279,7 @@ struct RowHookCase {
   std::function<void(SimTradeApi&, Market)> hook;  // on kind 4, row 9
   DISPID domestic, overseas;
   bool rowAfter;
+  friend void PrintTo(const RowHookCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class SimRowHookTest : public testing::TestWithParam<RowHookCase> {};

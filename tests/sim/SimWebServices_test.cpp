@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 
 #include "platform/codepage.h"
@@ -142,6 +144,7 @@ struct FaultCase {
   long status;
   // Checks the body against the rows and the body the service answers without faults.
   std::function<void(const std::string&, const std::vector<FieldRecord>&, const std::string&)> check;
+  friend void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 };
 
 void ExpectRows(const std::vector<test::ReplyRecord>& records, const std::vector<FieldRecord>& rows) {
