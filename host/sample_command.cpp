@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "sim/SimWebServices.h"
 #include "sim/record_encoder.h"
 
 namespace kdx::host {
@@ -81,6 +82,19 @@ int WriteFuzzSeeds(const std::filesystem::path& root, std::ostream& err) {
       err << "kdx-host encode-sample: cannot write seeds under '" << root.string() << "'\n";
       return 2;
     }
+  }
+  // Whole bodies: a statement reply (first byte picks the request kind) and a product list.
+  std::filesystem::create_directories(root / "fuzz_reply_body", ec);
+  std::filesystem::create_directories(root / "fuzz_product_list", ec);
+  const auto products = sim::DefaultProducts();
+  const bool written =
+      WriteFile(root / "fuzz_reply_body" / "seed0", std::string(1, '\0') + SampleReply()) &&
+      WriteFile(root / "fuzz_reply_body" / "seed1", std::string(1, '\2') + SampleReply()) &&
+      WriteFile(root / "fuzz_product_list" / "seed0", sim::ProductListBody(products, 50, 300)) &&
+      WriteFile(root / "fuzz_product_list" / "seed1", sim::ProductListBody(products, 3, 17));
+  if (!written) {
+    err << "kdx-host encode-sample: cannot write seeds under '" << root.string() << "'\n";
+    return 2;
   }
   return 0;
 }
