@@ -1,6 +1,7 @@
 // The trade-API component's events: end of log-in, numbering of order and fill rows, and the
 // overseas order objects.
 #include <algorithm>
+#include <new>
 
 #include "control/KdxCtrl.h"
 
@@ -254,8 +255,8 @@ void CORV_Velmar_KDXCtrl::OnTradeApiOBOrderNew(long nKind, long nRow) {
   const int32_t i = m_nOrderCount++;
   m_mapOrderIndexToKey[i] = key;
   m_mapKeyToOrderIndex[key] = i;
-  auto order = std::make_unique<FieldRecord>(kObTextFields, kObNumberFields);
-  if (order->GetStringCapacity() < kObTextFields || order->GetNumberCapacity() < kObNumberFields) {
+  std::unique_ptr<FieldRecord> order(new (std::nothrow) FieldRecord(kObTextFields, kObNumberFields));
+  if (!order || order->GetStringCapacity() < kObTextFields || order->GetNumberCapacity() < kObNumberFields) {
     FireLog(0, u"Fail to alloc OBOrder Object.");
     return;
   }
