@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "host/sample_command.h"
 #include "record/field_record.h"
@@ -13,34 +14,25 @@
 namespace kdx::host {
 namespace {
 
-std::string ReadSample() {
-  std::ifstream file(KDX_SOURCE_DIR "/host/samples/reply.txt", std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
+const char* const kSample = KDX_SOURCE_DIR "/host/samples/reply.txt";
 
 TEST(DecodeCommand, SampleReplyDecodesAsGenerated) {
-  const std::string sample = ReadSample();
+  std::stringstream content;
+  content << std::ifstream(kSample, std::ios::binary).rdbuf();
+  const std::string sample = content.str();
   ASSERT_EQ(sample, SampleReply()) << "remake with: kdx-host encode-sample > host/samples/reply.txt";
   std::istringstream in(sample);
   std::ostringstream out, err;
   const DecodeSummary s = DecodeReply(in, out, err);
-  EXPECT_EQ(s.records, 4);
-  EXPECT_EQ(s.bad, 1);
-  EXPECT_EQ(s.other, 1);
-  EXPECT_EQ(s.malformed, 0);
+  EXPECT_EQ(std::tuple(s.records, s.bad, s.other, s.malformed), std::tuple(4, 1, 1, 0));
   EXPECT_EQ(err.str(), "line 5: check character does not match\n");
   const std::string text = out.str();
-  EXPECT_NE(text.find("line 1 kind 0 type 1: n0=1 n1=1250000 n2=-3500 n3=0 n5=63 n6=64 s2=\"TWD\" "
-                      "s3=\"9A95-0012345\" s4=\"王小明\" s5=\"現金餘額\" s6=\"1,250,000\" s11=\"2024/06/11\"\n"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("n2=-40282095615 n4=802816"), std::string::npos);
-  EXPECT_NE(text.find("line 4 kind 0 type 1: n0=3 n1=-1 n100=3583 "), std::string::npos);
-  EXPECT_NE(text.find("s4=\"陳𠮷華\" s5=\"人民幣帳戶 \\\"主\\\"\""), std::string::npos);
-  EXPECT_NE(text.find("s40=\"備註:\\t部分成交\""), std::string::npos);
-  EXPECT_NE(text.find("line 6 kind 0 type 1: n0=4 n1=0 n7=-9223372036854775807 "), std::string::npos);
+  for (const char* part : {"line 1 kind 0 type 1: n0=1 n1=1250000 n2=-3500 n3=0 n5=63 n6=64 s2=\"TWD\" "
+                           "s3=\"9A95-0012345\" s4=\"王小明\" s5=\"現金餘額\" s6=\"1,250,000\" s11=\"2024/06/11\"\n",
+                           "n2=-40282095615 n4=802816", "line 4 kind 0 type 1: n0=3 n1=-1 n100=3583 ",
+                           "s4=\"陳𠮷華\" s5=\"人民幣帳戶 \\\"主\\\"\"", "s40=\"備註:\\t部分成交\"",
+                           "line 6 kind 0 type 1: n0=4 n1=0 n7=-9223372036854775807 "})
+    EXPECT_NE(text.find(part), std::string::npos) << part << "\nin:\n" << text;
   EXPECT_EQ(text.find("line 5"), std::string::npos);
 }
 
@@ -76,12 +68,10 @@ TEST(DecodeCommand, FramingAndBadLines) {
 
 TEST(DecodeCommand, ExitCodes) {
   std::ostringstream out, err;
-  const std::string sample = KDX_SOURCE_DIR "/host/samples/reply.txt";
-  EXPECT_EQ(DecodeCommand({sample}, out, err), 0);
-  EXPECT_EQ(DecodeCommand({"--strict", sample}, out, err), 1);
-  EXPECT_EQ(DecodeCommand({KDX_SOURCE_DIR "/no/such/file"}, out, err), 2);
-  EXPECT_EQ(DecodeCommand({"--bogus"}, out, err), 2);
-  EXPECT_EQ(DecodeCommand({sample, sample}, out, err), 2);
+  EXPECT_EQ(DecodeCommand({kSample}, out, err), 0);
+  EXPECT_EQ(DecodeCommand({"--strict", kSample}, out, err), 1);  // the sample has a bad line
+  for (auto args : {std::vector<std::string>{KDX_SOURCE_DIR "/no/such/file"}, {"--bogus"}, {kSample, kSample}})
+    EXPECT_EQ(DecodeCommand(args, out, err), 2);
 }
 
 }  // namespace

@@ -22,35 +22,21 @@ void Check(std::initializer_list<Row> rows) {
 enum class Side { Buy = 1, Sell = 2 };
 
 TEST(CStringFormat, Integers) {
-  const int64_t big = 0x123456789ABCDEF0LL;
   Check({
-      {"d", FormatString(u"%d", 42), u"42"},
-      {"d negative", FormatString(u"%d", -42), u"-42"},
       {"I64d min", FormatString(u"%I64d", std::numeric_limits<int64_t>::min()), u"-9223372036854775808"},
-      {"I64d", FormatString(u"%I64d", int64_t{15500000000}), u"15500000000"},
       {"d of uint64 max", FormatString(u"%d", std::numeric_limits<uint64_t>::max()), u"18446744073709551615"},
-      {"modifiers ignored", FormatString(u"%ld %lld %hd %hhd %I32d %Id %zd", 1, 2, 3, 4, 5, 6, 7), u"1 2 3 4 5 6 7"},
-      {"width", FormatString(u"[%5d]", 42), u"[   42]"},
-      {"left", FormatString(u"[%-5d]", 42), u"[42   ]"},
+      {"modifiers ignored", FormatString(u"%ld %lld %hd %hhd %I32d %Id %zd", 1, 2, 3, 4, 5, 6, 7),
+       u"1 2 3 4 5 6 7"},
+      {"width", FormatString(u"[%5d]", 42), u"[   42]"},     {"left", FormatString(u"[%-5d]", 42), u"[42   ]"},
       {"zero pad", FormatString(u"%05d", 42), u"00042"},
       {"zero pad negative", FormatString(u"%05d", -42), u"-0042"},
       {"zero ignored with left", FormatString(u"[%-05d]", 42), u"[42   ]"},
-      {"plus", FormatString(u"%+d %+d", 42, -1), u"+42 -1"},
-      {"precision", FormatString(u"%.3d", 7), u"007"},
+      {"plus", FormatString(u"%+d %+d", 42, -1), u"+42 -1"}, {"precision", FormatString(u"%.3d", 7), u"007"},
       {"width and precision", FormatString(u"[%5.3d]", -7), u"[ -007]"},
       {"zero ignored with precision", FormatString(u"[%05.3d]", 7), u"[  007]"},
       {"zero precision of zero", FormatString(u"[%.0d]", 0), u"[]"},
-      {"%02d", FormatString(u"%02d:%02d:%02d", 9, 30, 123), u"09:30:123"},
-      {"%d%02d", FormatString(u"%d%02d", 2024, 3), u"202403"},
-      {"u", FormatString(u"%u", 42u), u"42"},
-      {"u of negative int", FormatString(u"%u", -1), u"4294967295"},
-      {"u of negative int64", FormatString(u"%I64u", int64_t{-1}), u"18446744073709551615"},
-      {"u of negative short", FormatString(u"%u", static_cast<short>(-1)), u"65535"},
-      {"x", FormatString(u"%x %X", 255, 255), u"ff FF"},
-      {"%.2x", FormatString(u"%.2x%.2x%.2x", uint8_t{5}, uint8_t{0xAB}, 0x1FF), u"05ab1ff"},
-      {"x of negative int", FormatString(u"%x", -1), u"ffffffff"},
-      {"x of negative char", FormatString(u"%x", static_cast<signed char>(-1)), u"ff"},
-      {"I64x", FormatString(u"%I64x", big), u"123456789abcdef0"},
+      {"u and x of negatives", FormatString(u"%u %x", -1, static_cast<signed char>(-1)), u"4294967295 ff"},
+      {"x", FormatString(u"%x %X %.2x", 255, 255, uint8_t{5}), u"ff FF 05"},
       {"alt x", FormatString(u"%#x %#X %#x", 255, 255, 0), u"0xff 0XFF 0"},
       {"alt x zero pad", FormatString(u"%#06x", 255), u"0x00ff"},
       {"o", FormatString(u"%o %#o %#o", 8, 8, 0), u"10 010 0"},
@@ -60,26 +46,16 @@ TEST(CStringFormat, Integers) {
 
 TEST(CStringFormat, TextAndCharacters) {
   const CString cs(u"委託");
-  const std::u16string us(u"成功");
-  const std::u16string_view vs(u"abc");
   Check({
-      {"text forms", FormatString(u"%s|%s|%s|%s", cs, u"lit", us, vs), u"委託|lit|成功|abc"},
+      {"text forms", FormatString(u"%s|%s|%s|%s", cs, u"lit", std::u16string(u"成功"), std::u16string_view(u"abc")),
+       u"委託|lit|成功|abc"},
       {"null pointer", FormatString(u"[%s]", static_cast<const char16_t*>(nullptr)), u"[]"},
-      {"width", FormatString(u"[%5s]", u"ab"), u"[   ab]"},
       {"left", FormatString(u"[%-5s]", u"ab"), u"[ab   ]"},
       {"zero flag pads with spaces", FormatString(u"[%05s]", u"ab"), u"[   ab]"},
-      {"precision", FormatString(u"%.2s", u"abcdef"), u"ab"},
-      {"precision Chinese", FormatString(u"[%4.2s]", u"委託成功"), u"[  委託]"},
-      {"width counts units", FormatString(u"[%3s]", u"委託"), u"[ 委託]"},
+      {"precision and width", FormatString(u"[%4.2s]", u"委託成功"), u"[  委託]"},
       {"modifiers ignored", FormatString(u"%ls%hs%S%ws", u"a", u"b", u"c", u"d"), u"abcd"},
-      {"c", FormatString(u"%c%c%C", u'委', 65, u'z'), u"委Az"},
+      {"c", FormatString(u"%c%c%C%c", u'委', 65, u'z', 'q'), u"委Azq"},
       {"c width", FormatString(u"[%3c][%-3c]", u'x', u'y'), u"[  x][y  ]"},
-      {"c of char", FormatString(u"%c", 'q'), u"q"},
-      {"Chinese format", FormatString(u"委託%d張,價格%s", 5, u"平盤價"), u"委託5張,價格平盤價"},
-      {"login fail", FormatString(u"%s(%s)", u"密碼錯誤", u"1001"), u"密碼錯誤(1001)"},
-      {"order log",
-       FormatString(u"(StkOrder)ROC_ID=%s,SYMBOL=%s,PRICE=%d,QTY=%d", cs, us, 15500, 1000),
-       u"(StkOrder)ROC_ID=委託,SYMBOL=成功,PRICE=15500,QTY=1000"},
       {"percent", FormatString(u"100%% %%d %d", 5), u"100% %d 5"},
   });
 }
@@ -87,13 +63,8 @@ TEST(CStringFormat, TextAndCharacters) {
 TEST(CStringFormat, RealsRoundLikePrintf) {
   Check({
       {"f", FormatString(u"%f", 1.5), u"1.500000"},
-      {"%.3f", FormatString(u"%.3f", 15500 * 0.001), u"15.500"},
-      {"binary below half", FormatString(u"%.2f", 2.675), u"2.67"},
-      {"binary above half", FormatString(u"%.3f", 0.0005), u"0.001"},
       {"exact half to even", FormatString(u"%.0f %.0f %.0f", 0.5, 1.5, 2.5), u"0 2 2"},
-      {"width", FormatString(u"[%8.2f]", 3.14159), u"[    3.14]"},
-      {"zero pad negative", FormatString(u"%08.2f", -3.14159), u"-0003.14"},
-      {"plus", FormatString(u"%+.1f", 2.0), u"+2.0"},
+      {"flags", FormatString(u"%+08.2f|%-6.1f|", 3.14159, -2.0), u"+0003.14|-2.0  |"},
       {"integer argument", FormatString(u"%.1f", 3), u"3.0"},
       {"float argument", FormatString(u"%.2f", 0.25f), u"0.25"},
       {"modifier ignored", FormatString(u"%lf %Lf", 0.5, 0.25), u"0.500000 0.250000"},
@@ -107,37 +78,26 @@ TEST(CStringFormat, MismatchedMissingAndOddDirectives) {
   Check({
       {"d given text", FormatString(u"[%d]", u"abc"), u"[]"},
       {"no padding either", FormatString(u"[%5d]", u"abc"), u"[]"},
-      {"s given number", FormatString(u"[%s]", 5), u"[]"},
-      {"s given char", FormatString(u"[%s]", u'x'), u"[]"},
-      {"c given double", FormatString(u"[%c]", 1.5), u"[]"},
-      {"c given text", FormatString(u"[%c]", u"x"), u"[]"},
+      {"s given number", FormatString(u"[%s]", 5), u"[]"},      {"s given char", FormatString(u"[%s]", u'x'), u"[]"},
+      {"c given double", FormatString(u"[%c]", 1.5), u"[]"},    {"c given text", FormatString(u"[%c]", u"x"), u"[]"},
       {"f given text", FormatString(u"[%f]", u"1.5"), u"[]"},
       {"d given NaN", FormatString(u"[%d]", std::nan("")), u"[]"},
       {"d given huge double", FormatString(u"[%d]", 1e30), u"[]"},
       {"mismatch uses its argument", FormatString(u"%d|%s", u"x", u"y"), u"|y"},
-      {"missing", FormatString(u"%d and %s.", 5), u"5 and ."},
-      {"none at all", FormatString(u"[%s][%d]"), u"[][]"},
+      {"missing", FormatString(u"%d and %s.", 5), u"5 and ."}, {"none at all", FormatString(u"[%s][%d]"), u"[][]"},
       {"extra ignored", FormatString(u"%d", 1, 2, u"three"), u"1"},
-      {"unknown kept", FormatString(u"%q%d", 5), u"%q5"},
-      {"%n never writes", FormatString(u"%n%d", 5), u"%n5"},
-      {"star unsupported", FormatString(u"%*d", 5), u"%*d"},
-      {"lone percent at end", FormatString(u"abc%"), u"abc%"},
+      {"unknown kept", FormatString(u"%q%d", 5), u"%q5"},      {"%n never writes", FormatString(u"%n%d", 5), u"%n5"},
+      {"star unsupported", FormatString(u"%*d", 5), u"%*d"},   {"lone percent at end", FormatString(u"abc%"), u"abc%"},
       {"cut short", FormatString(u"abc%-5.2l", 1), u"abc%-5.2l"},
       {"null format", FormatString(static_cast<const char16_t*>(nullptr), 1), u""},
   });
 }
 
-TEST(CStringFormat, BoundsAndMembers) {
+// Width and precision are bounded, so a hostile format cannot allocate gigabytes.
+TEST(CStringFormat, FieldSizesAreBounded) {
   EXPECT_EQ(FormatString(u"%99999999999d", 1).GetLength(), 4096);
   EXPECT_EQ(FormatString(u"%.99999999999d", 1).GetLength(), 4096);
   EXPECT_EQ(FormatString(u"%.4096f", 1e308).GetLength(), 309 + 1 + 4096);
-  CString s(u"x");
-  s.Format(u"%s=%d", u"QTY", 3);
-  EXPECT_EQ(s, u"QTY=3");
-  s.AppendFormat(u",%s=%.3f", CString(u"PRICE"), 1.0);
-  EXPECT_EQ(s, u"QTY=3,PRICE=1.000");
-  s.Format(CString(u"%d%%"), 50);
-  EXPECT_EQ(s, u"50%");
 }
 
 }  // namespace

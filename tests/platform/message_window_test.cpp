@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,74 +14,63 @@ namespace {
 constexpr UINT kMsgA = WM_USER + 1;
 constexpr UINT kMsgB = WM_USER + 2;
 
-bool FdReadable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+// Handles kMsgA by appending wParam to `seen` and running `then`, if any.
+void Record(MessageWindow& w, std::vector<int>& seen, std::function<void(WPARAM)> then = nullptr) {
+  w.OnMessage(kMsgA, [&seen, then](WPARAM wp, LPARAM) {
+    seen.push_back(static_cast<int>(wp));
+    if (then) then(wp);
+    return LRESULT{0};
+  });
 }
 
-// Records "<window><msg>:<wParam>" for every delivery.
-struct Recorder {
-  std::vector<std::string> seen;
-  void Watch(MessageWindow& w, const std::string& name) {
-    for (UINT msg : {kMsgA, kMsgB}) {
-      w.OnMessage(msg, [this, name, msg](WPARAM wp, LPARAM) {
-        seen.push_back(name + (msg == kMsgA ? "A" : "B") + ":" + std::to_string(wp));
-        return LRESULT{0};
-      });
-    }
-  }
-};
-
-TEST(MessageWindow, PostedMessagesOfAllWindowsOfAThreadRunInFifoOrder) {
+TEST(MessageWindow, PostsOfAllWindowsRunInFifoOrderAndSendsRunInPlace) {
   auto& loop = MessageLoop::ForCurrentThread();
   MessageWindow w1, w2;
-  Recorder r;
-  r.Watch(w1, "1");
-  r.Watch(w2, "2");
+  std::vector<int> seen;
+  Record(w1, seen);
+  Record(w2, seen, [&](WPARAM) { seen.push_back(-2); });
   EXPECT_FALSE(loop.RunPending());
   ASSERT_TRUE(w1.PostMessage(kMsgA, 1, 0));
-  ASSERT_TRUE(w2.Handle().PostMessage(kMsgB, 2, 0));
-  ASSERT_TRUE(w1.PostMessage(kMsgB, 3, 0));
-  EXPECT_TRUE(r.seen.empty());  // posting never delivers in place
+  ASSERT_TRUE(w2.Handle().PostMessage(kMsgA, 2, 0));
+  ASSERT_TRUE(w1.PostMessage(kMsgA, 3, 0));
+  EXPECT_TRUE(seen.empty());  // posting never delivers in place
   EXPECT_TRUE(loop.RunPending());
-  EXPECT_EQ(r.seen, (std::vector<std::string>{"1A:1", "2B:2", "1B:3"}));
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, -2, 3}));
   EXPECT_FALSE(loop.RunPending());
+
+  w1.OnMessage(kMsgB, [](WPARAM wp, LPARAM lp) { return static_cast<LRESULT>(wp) + lp; });
+  EXPECT_EQ(w1.SendMessage(kMsgB, 40, 2), 42);
+  EXPECT_EQ(w2.SendMessage(kMsgB, 40, 2), 0);  // no handler: DefWindowProc's 0
+  LRESULT result = -1;
+  EXPECT_TRUE(w1.Handle().SendMessage(kMsgB, 1, 1, &result));
+  EXPECT_EQ(result, 2);
+  EXPECT_EQ(loop.QueuedCount(), 0u);
 }
 
-TEST(MessageWindow, RunPendingLeavesMessagesPostedByHandlersForTheNextPump) {
+TEST(MessageLoop, PumpsStopWhereTheyShould) {
   auto& loop = MessageLoop::ForCurrentThread();
   MessageWindow w;
-  int runs = 0;
-  w.OnMessage(kMsgA, [&](WPARAM, LPARAM) {
-    ++runs;
-    w.PostMessage(kMsgA, 0, 0);  // re-posting itself must not spin RunPending forever
-    return LRESULT{0};
+  std::vector<int> seen;
+  // Re-posting itself must not spin RunPending forever: it waits for the next pump.
+  Record(w, seen, [&](WPARAM wp) {
+    if (wp == 0) w.PostMessage(kMsgA, 1, 0);
   });
   w.PostMessage(kMsgA, 0, 0);
   EXPECT_TRUE(loop.RunPending());
-  EXPECT_EQ(runs, 1);
-  EXPECT_TRUE(loop.RunPending());
-  EXPECT_EQ(runs, 2);
-  w.Destroy();
-  EXPECT_FALSE(loop.RunPending());
-}
-
-TEST(MessageWindow, SameThreadSendCallsTheHandlerDirectly) {
-  MessageWindow w;
-  w.OnMessage(kMsgA, [](WPARAM wp, LPARAM lp) { return static_cast<LRESULT>(wp) + lp; });
-  EXPECT_EQ(w.SendMessage(kMsgA, 40, 2), 42);
-  EXPECT_EQ(w.SendMessage(kMsgB, 40, 2), 0);  // no handler: DefWindowProc's 0
-  LRESULT result = -1;
-  EXPECT_TRUE(w.Handle().SendMessage(kMsgA, 1, 1, &result));
-  EXPECT_EQ(result, 2);
-  EXPECT_EQ(MessageLoop::ForCurrentThread().QueuedCount(), 0u);
+  EXPECT_EQ(seen.size(), 1u);
+  for (int i = 0; i < 2; ++i) w.PostMessage(kMsgA, 2, 0);
+  // RunUntil stops right after the message that satisfied it and returns the last value.
+  EXPECT_TRUE(loop.RunUntil([&] { return seen.size() == 3; }, std::chrono::seconds(5)));
+  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2}));
+  EXPECT_FALSE(loop.RunUntil([] { return false; }, std::chrono::milliseconds(10)));
+  EXPECT_EQ(seen.size(), 4u);
 }
 
 TEST(MessageWindow, DestroyDropsQueuedPostsAndDeadHandlesRefuseEverything) {
   auto& loop = MessageLoop::ForCurrentThread();
   auto w = std::make_unique<MessageWindow>();
-  int delivered = 0;
-  w->OnMessage(kMsgA, [&](WPARAM, LPARAM) { return LRESULT{++delivered}; });
+  std::vector<int> seen;
+  Record(*w, seen);
   const WindowHandle h = w->Handle();
   int dropped = 0;
   // The log-in failure message pattern: a heap text the receiver would own.
@@ -92,7 +82,7 @@ TEST(MessageWindow, DestroyDropsQueuedPostsAndDeadHandlesRefuseEverything) {
   w.reset();
   EXPECT_EQ(dropped, 1);
   EXPECT_FALSE(loop.RunPending());
-  EXPECT_EQ(delivered, 0);
+  EXPECT_TRUE(seen.empty());
 
   EXPECT_FALSE(h.IsWindow());
   EXPECT_FALSE(h.IsNull());
@@ -112,16 +102,11 @@ TEST(MessageWindow, WindowDestroyedInsideItsOwnHandlerGetsNothingMore) {
   MessageWindow other;
   std::vector<int> order;
   int dropped = 0;
-  w->OnMessage(kMsgA, [&](WPARAM wp, LPARAM) {
-    order.push_back(static_cast<int>(wp));
+  Record(*w, order, [&](WPARAM) {
     w.reset();  // the handler's own closure must survive this
     order.push_back(-1);
-    return LRESULT{0};
   });
-  other.OnMessage(kMsgA, [&](WPARAM wp, LPARAM) {
-    order.push_back(static_cast<int>(wp));
-    return LRESULT{0};
-  });
+  Record(other, order);
   const WindowHandle h = w->Handle();
   h.PostMessage(kMsgA, 1, 0);
   h.PostMessage(kMsgA, 2, 0, [&] { ++dropped; });
@@ -137,19 +122,13 @@ TEST(MessageWindow, NestedPumpInsideAHandlerKeepsOrderAndRunsNothingTwice) {
   MessageWindow w;
   std::vector<int> order;
   bool innerDone = false;
-  w.OnMessage(kMsgA, [&](WPARAM wp, LPARAM) {
-    order.push_back(static_cast<int>(wp));
-    if (wp == 1) {
-      // A modal dialog: pumps the same loop until its answer arrives.
-      EXPECT_TRUE(loop.RunUntil([&] { return innerDone; }, std::chrono::seconds(5)));
-      order.push_back(-1);
-    }
-    return LRESULT{0};
+  Record(w, order, [&](WPARAM wp) {
+    if (wp != 1) return;
+    // A modal dialog: pumps the same loop until its answer arrives.
+    EXPECT_TRUE(loop.RunUntil([&] { return innerDone; }, std::chrono::seconds(5)));
+    order.push_back(-1);
   });
-  w.OnMessage(kMsgB, [&](WPARAM, LPARAM) {
-    innerDone = true;
-    return LRESULT{0};
-  });
+  w.OnMessage(kMsgB, [&](WPARAM, LPARAM) { return LRESULT{innerDone = true}; });
   for (WPARAM i = 1; i <= 3; ++i) w.PostMessage(kMsgA, i, 0);
   w.PostMessage(kMsgB, 0, 0);
   w.PostMessage(kMsgA, 4, 0);
@@ -162,35 +141,27 @@ TEST(MessageLoop, WaitFdIsReadableExactlyWhileSomethingWaits) {
   auto& loop = MessageLoop::ForCurrentThread();
   const int fd = loop.WaitFd();
   ASSERT_GE(fd, 0);
+  auto readable = [fd] {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+  };
   loop.RunPending();
-  EXPECT_FALSE(FdReadable(fd));
+  EXPECT_FALSE(readable());
   MessageWindow w;
   w.PostMessage(kMsgA, 0, 0);
   w.PostMessage(kMsgA, 0, 0);
-  EXPECT_TRUE(FdReadable(fd));
+  EXPECT_TRUE(readable());
   EXPECT_TRUE(loop.RunPending());
-  EXPECT_FALSE(FdReadable(fd));
+  EXPECT_FALSE(readable());
 
   loop.Wake();
-  EXPECT_TRUE(FdReadable(fd));
+  EXPECT_TRUE(readable());
   EXPECT_FALSE(loop.RunPending());
-  EXPECT_FALSE(FdReadable(fd));
+  EXPECT_FALSE(readable());
 
   w.PostMessage(kMsgA, 0, 0);
   w.Destroy();  // purging the only message empties the queue
-  EXPECT_FALSE(FdReadable(fd));
-}
-
-TEST(MessageLoop, RunUntilReturnsTheConditionsLastValue) {
-  auto& loop = MessageLoop::ForCurrentThread();
-  MessageWindow w;
-  int count = 0;
-  w.OnMessage(kMsgA, [&](WPARAM, LPARAM) { return LRESULT{++count}; });
-  for (int i = 0; i < 3; ++i) w.PostMessage(kMsgA, 0, 0);
-  EXPECT_TRUE(loop.RunUntil([&] { return count == 2; }, std::chrono::seconds(5)));
-  EXPECT_EQ(count, 2);  // stops right after the message that satisfied it
-  EXPECT_FALSE(loop.RunUntil([] { return false; }, std::chrono::milliseconds(10)));
-  EXPECT_EQ(count, 3);
+  EXPECT_FALSE(readable());
 }
 
 }  // namespace

@@ -90,9 +90,7 @@ TEST(MessageThreads, SendRacingDestroyNeverHangsLeaksOrDoubleFrees) {
       auto body = std::make_unique<int>(i);
       LRESULT r = -1;
       delivered = h.SendMessage(kMsg, reinterpret_cast<WPARAM>(body.get()), 0, &r);
-      if (delivered) {
-        EXPECT_EQ(r, i);
-      }
+      EXPECT_EQ(r, delivered ? i : -1);
     });
     if (mode != 0) {
       std::this_thread::sleep_for(std::chrono::microseconds(pause(rng)));
@@ -101,9 +99,7 @@ TEST(MessageThreads, SendRacingDestroyNeverHangsLeaksOrDoubleFrees) {
     }
     worker.join();
     EXPECT_EQ(delivered, handled == 1) << "iteration " << i;
-    if (mode < 2) {
-      EXPECT_FALSE(delivered) << "iteration " << i;
-    }
+    EXPECT_TRUE(mode == 2 || !delivered) << "iteration " << i;
   }
 }
 
@@ -121,10 +117,7 @@ TEST(MessageThreads, PostsRacingDestroyAreDeliveredOrDroppedExactlyOnce) {
     std::thread poster([&, h = w->Handle()] {
       for (int p = 0; p < kPosts; ++p) {
         if (p % 10 == 9) std::this_thread::sleep_for(1us);  // spread posts over the pumps
-        h.PostMessage(kMsg, p, 0, [&, p] {
-          ++dropsOf[p];
-          ++dropped;
-        });
+        h.PostMessage(kMsg, p, 0, [&, p] { ++dropped, ++dropsOf[p]; });
       }
     });
     for (int pumps = static_cast<int>(rng() % 4); pumps >= 0; --pumps) {

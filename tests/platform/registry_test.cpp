@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <array>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -23,24 +24,18 @@ std::string ReadFile(const fs::path& file) {
   return out.str();
 }
 
-void WriteFile(const fs::path& file, std::string_view bytes) {
-  std::ofstream(file, std::ios::binary) << bytes;
-}
-
 class RegistryTest : public testing::Test {
  protected:
+  void WriteFile(std::string_view bytes) { dir_.Write("registry", bytes); }
   test::TempFolder dir_;
   fs::path file_ = dir_.path() / "registry";
 };
 
-struct Entry {
-  std::u16string key, name, data;
-};
-
 TEST_F(RegistryTest, AwkwardValuesRoundTripThroughTheFileAndOtherProcesses) {
-  const Entry entries[] = {
+  const struct {
+    std::u16string key, name, data;
+  } entries[] = {
       {u"CLSID\\{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", u"", u"ORV_Velmar_KDX Control"},
-      {u"CLSID\\{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}\\MiscStatus\\1", u"", u"131473"},
       {u"Quotes", u"say \"hi\"", u"\"quoted\" and \\back\\slashed\\"},
       {u"Lines", u"multi", u"one\ntwo\r\nthree\tend"},
       {u"Lines", u"controls", std::u16string(u"nul\0soh\x01del\x7f", 11)},
@@ -79,29 +74,13 @@ TEST_F(RegistryTest, AwkwardValuesRoundTripThroughTheFileAndOtherProcesses) {
   EXPECT_FALSE(writer.KeyExists(u"K"));
 }
 
-TEST_F(RegistryTest, KeysAndValueNamesIgnoreCaseAndKeepFirstSpelling) {
+TEST_F(RegistryTest, NamesIgnoreCaseKeepTheFirstSpellingAndDeleteTreeTakesOnlyItsSubtree) {
   Registry r(file_);
   ASSERT_EQ(r.SetValue(u"CLSID\\{ab}\\InprocServer32", u"ThreadingModel", u"Apartment"), S_OK);
   ASSERT_EQ(r.SetValue(u"clsid\\{AB}\\Control", u"", u""), S_OK);
   ASSERT_EQ(r.SetValue(u"CLSID\\{AB}\\INPROCSERVER32", u"THREADINGMODEL", u"Both"), S_OK);
   ASSERT_EQ(r.CreateKey(u"Clsid\\{Ab}\\Programmable"), S_OK);
   ASSERT_EQ(r.CreateKey(u"CLSID\\{AB}\\programmable"), S_OK);
-
-  Registry reread(file_);
-  for (Registry* reg : {&r, &reread}) {
-    EXPECT_EQ(reg->GetValue(u"clsid\\{aB}\\inprocserver32", u"threadingmodel"), u"Both");
-    EXPECT_TRUE(reg->KeyExists(u"CLSID\\{AB}\\CONTROL"));
-    EXPECT_EQ(reg->SubKeys(u""), std::vector<std::u16string>{u"CLSID"});
-    EXPECT_EQ(reg->SubKeys(u"CLSID"), std::vector<std::u16string>{u"{ab}"});
-    EXPECT_EQ(reg->SubKeys(u"CLSID\\{AB}"),
-              (std::vector<std::u16string>{u"Control", u"InprocServer32", u"Programmable"}));
-    EXPECT_TRUE(reg->SubKeys(u"CLSID\\{AB}\\Control").empty());
-  }
-  EXPECT_NE(ReadFile(file_).find("\"ThreadingModel\"=\"Both\""), std::string::npos);
-}
-
-TEST_F(RegistryTest, DeleteTreeRemovesOnlyThatSubtree) {
-  Registry r(file_);
   for (const char16_t* key : {u"A\\B\\C", u"A\\B", u"A\\BC", u"A\\B C", u"AB", u"A\\Other\\B"})
     ASSERT_EQ(r.SetValue(key, u"", key), S_OK);
   ASSERT_EQ(r.DeleteTree(u"a\\b"), S_OK);
@@ -109,18 +88,25 @@ TEST_F(RegistryTest, DeleteTreeRemovesOnlyThatSubtree) {
   EXPECT_EQ(r.DeleteTree(u"Nowhere"), S_FALSE);
 
   Registry reread(file_);
+  using Keys = std::vector<std::u16string>;
   for (Registry* reg : {&r, &reread}) {
-    EXPECT_FALSE(reg->KeyExists(u"A\\B"));
-    EXPECT_FALSE(reg->KeyExists(u"A\\B\\C"));
-    EXPECT_EQ(reg->SubKeys(u"A"), (std::vector<std::u16string>{u"B C", u"BC", u"Other"}));
+    EXPECT_EQ(reg->GetValue(u"clsid\\{aB}\\inprocserver32", u"threadingmodel"), u"Both");
+    EXPECT_TRUE(reg->KeyExists(u"CLSID\\{AB}\\CONTROL"));
+    EXPECT_EQ(reg->SubKeys(u""), (Keys{u"A", u"AB", u"CLSID"}));
+    EXPECT_EQ(reg->SubKeys(u"CLSID"), Keys{u"{ab}"});
+    EXPECT_EQ(reg->SubKeys(u"CLSID\\{AB}"), (Keys{u"Control", u"InprocServer32", u"Programmable"}));
+    EXPECT_TRUE(reg->SubKeys(u"CLSID\\{AB}\\Control").empty());
+    EXPECT_FALSE(reg->KeyExists(u"A\\B") || reg->KeyExists(u"A\\B\\C"));
+    EXPECT_EQ(reg->SubKeys(u"A"), (Keys{u"B C", u"BC", u"Other"}));
     EXPECT_EQ(reg->GetValue(u"A\\Other\\B", u""), u"A\\Other\\B");
     EXPECT_EQ(reg->GetValue(u"AB", u""), u"AB");
   }
+  EXPECT_NE(ReadFile(file_).find("\"ThreadingModel\"=\"Both\""), std::string::npos);
 }
 
 TEST_F(RegistryTest, MalformedKeyPathsAreRefusedWithoutWriting) {
   Registry r(file_);
-  for (std::u16string_view key : {u"", u"\\A", u"A\\", u"A\\\\B", u"\\"}) {
+  for (std::u16string_view key : {u"", u"\\A", u"A\\", u"A\\\\B"}) {
     SCOPED_TRACE(std::string(key.begin(), key.end()));
     EXPECT_EQ(r.SetValue(key, u"", u"x"), E_INVALIDARG);
     EXPECT_EQ(r.CreateKey(key), E_INVALIDARG);
@@ -141,16 +127,15 @@ struct WriteFailure {
 const WriteFailure kWriteFailures[] = {
     {"TempNameTaken",
      [](const fs::path& file) -> std::function<void()> {
-       fs::path temp = file;
-       temp += ".tmp";
+       const fs::path temp = fs::path(file) += ".tmp";
        fs::create_directory(temp);
        return [temp] { fs::remove(temp); };
      }},
     {"DiskFull",
      [](const fs::path&) -> std::function<void()> {
-       rlimit old;
+       rlimit old, tiny;
        getrlimit(RLIMIT_FSIZE, &old);
-       rlimit tiny = old;
+       tiny = old;
        tiny.rlim_cur = 16;
        signal(SIGXFSZ, SIG_IGN);
        setrlimit(RLIMIT_FSIZE, &tiny);
@@ -194,73 +179,50 @@ TEST_P(RegistryWriteFailure, FailsAndLeavesEverythingAsItWas) {
 INSTANTIATE_TEST_SUITE_P(Cases, RegistryWriteFailure, testing::ValuesIn(kWriteFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(RegistryTest, FolderThatCannotExistFailsTheWrite) {
-  WriteFile(dir_.path() / "plain-file", "x");
+TEST_F(RegistryTest, PathsThatCannotHoldAFileAreErrorsNotCrashes) {
+  // No file is an empty registry; a folder that cannot exist fails only the write.
+  dir_.Write("plain-file", "x");
   Registry r(dir_.path() / "plain-file" / "registry");
-  EXPECT_EQ(r.SetValue(u"K", u"", u"v"), REGDB_E_WRITEREGDB);
-  EXPECT_FALSE(r.KeyExists(u"K"));
-  EXPECT_EQ(r.ReadResult(), S_OK);  // no file is an empty registry, not an error
-}
-
-struct FileCase {
-  const char* name;
-  std::string bytes;
-  bool valid;
-  friend void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
-};
-
-const FileCase kFiles[] = {
-    {"Empty", "", true},
-    {"CommentsBlankLinesAndCrLf", "kdx-registry 1\r\n# hand edit\r\n\r\n[\"K\"]\r\n@=\"v\"\r\nend\r\n", true},
-    {"MissingHeader", "[\"K\"]\n@=\"v\"\nend\n", false},
-    {"OtherVersion", "kdx-registry 2\n[\"K\"]\nend\n", false},
-    {"NoEndLine", "kdx-registry 1\n[\"K\"]\n@=\"v\"\n", false},
-    {"CutMidLine", "kdx-registry 1\n[\"K\"]\n@=\"v\"\nen", false},
-    {"LinesAfterEnd", "kdx-registry 1\n[\"K\"]\nend\n@=\"v\"\n", false},
-    {"ValueBeforeAnyKey", "kdx-registry 1\n@=\"v\"\n[\"K\"]\nend\n", false},
-    {"UnknownEscape", "kdx-registry 1\n[\"K\"]\n@=\"\\q\"\nend\n", false},
-    {"ShortUnicodeEscape", "kdx-registry 1\n[\"K\"]\n@=\"\\u12\"\nend\n", false},
-    {"UnterminatedQuote", "kdx-registry 1\n[\"K\"]\n@=\"v\nend\n", false},
-    {"TextAfterValue", "kdx-registry 1\n[\"K\"]\n@=\"v\" x\nend\n", false},
-    {"RawControlCharacter", "kdx-registry 1\n[\"K\"]\n@=\"a\x01\"\nend\n", false},
-    {"MalformedUtf8", "kdx-registry 1\n[\"K\"]\n@=\"\xE5\xA7\"\nend\n", false},
-    {"EmptyKeyComponent", "kdx-registry 1\n[\"K\\\\\\\\L\"]\nend\n", false},
-    {"UnquotedKey", "kdx-registry 1\n[K]\nend\n", false},
-    {"BinaryGarbage", std::string("\0\xff\xfe\x01kdx", 7), false},
-};
-
-class RegistryFile : public RegistryTest, public testing::WithParamInterface<FileCase> {};
-
-TEST_P(RegistryFile, CorruptReadsAsEmptyAndIsKeptAsideOnNextWrite) {
-  const auto& c = GetParam();
-  WriteFile(file_, c.bytes);
-  Registry r(file_);
-  EXPECT_EQ(r.ReadResult(), c.valid ? S_OK : REGDB_E_READREGDB);
-  EXPECT_EQ(r.GetValue(u"K", u""), c.valid && !c.bytes.empty() ? std::optional<std::u16string>(u"v") : std::nullopt);
-  if (!c.valid) {
-    EXPECT_TRUE(r.SubKeys(u"").empty());
-  }
-
-  ASSERT_EQ(r.SetValue(u"New", u"", u"x"), S_OK);
   EXPECT_EQ(r.ReadResult(), S_OK);
-  EXPECT_EQ(Registry(file_).GetValue(u"New", u""), u"x");
-  fs::path aside = file_;
-  aside += ".corrupt";
-  EXPECT_EQ(fs::exists(aside), !c.valid);
-  if (!c.valid) {
-    EXPECT_EQ(ReadFile(aside), c.bytes);
-  }
+  EXPECT_EQ(r.SetValue(u"K", u"", u"v"), REGDB_E_WRITEREGDB);
+  EXPECT_FALSE(r.KeyExists(u"K"));
+  // A folder in place of the file fails both.
+  fs::create_directory(file_);
+  Registry folder(file_);
+  EXPECT_EQ(folder.ReadResult(), REGDB_E_READREGDB);
+  EXPECT_EQ(folder.SetValue(u"K", u"", u"v"), REGDB_E_WRITEREGDB);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RegistryFile, testing::ValuesIn(kFiles),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(RegistryTest, FolderInPlaceOfTheFileIsAnErrorNotACrash) {
-  fs::create_directory(file_);
-  Registry r(file_);
-  EXPECT_EQ(r.ReadResult(), REGDB_E_READREGDB);
-  EXPECT_FALSE(r.KeyExists(u"K"));
-  EXPECT_EQ(r.SetValue(u"K", u"", u"v"), REGDB_E_WRITEREGDB);
+// Each corrupt file reads as empty and is kept aside by the next write.
+TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndAreKeptAside) {
+  const std::string k = "kdx-registry 1\n[\"K\"]\n";
+  const std::pair<std::string, bool> files[] = {  // bytes, and whether they are a valid registry
+      {"", true},
+      {"kdx-registry 1\r\n# hand edit\r\n\r\n[\"K\"]\r\n@=\"v\"\r\nend\r\n", true},
+      {"[\"K\"]\n@=\"v\"\nend\n", false},                    // no header
+      {k + "@=\"v\"\n", false},     {k + "@=\"v\"\nen", false},  // no end line; cut mid-line
+      {k + "end\n@=\"v\"\n", false},                         // lines after the end
+      {"kdx-registry 1\n@=\"v\"\n[\"K\"]\nend\n", false},     // a value before any key
+      {k + "@=\"\\q\"\nend\n", false},  {k + "@=\"\\u12\"\nend\n", false},  // unknown and short escapes
+      {k + "@=\"v\nend\n", false},      {k + "@=\"v\" x\nend\n", false},    // unterminated; text after
+      {k + "@=\"a\x01\"\nend\n", false}, {k + "@=\"\xE5\xA7\"\nend\n", false},  // raw control; bad UTF-8
+      {"kdx-registry 1\n[\"K\\\\\\\\L\"]\nend\n", false},      // an empty key component
+      {"kdx-registry 1\n[K]\nend\n", false},                   // an unquoted key
+  };
+  const fs::path aside = fs::path(file_) += ".corrupt";
+  for (const auto& [bytes, valid] : files) {
+    SCOPED_TRACE(bytes);
+    fs::remove(aside);
+    WriteFile(bytes);
+    Registry r(file_);
+    EXPECT_EQ(r.ReadResult(), valid ? S_OK : REGDB_E_READREGDB);
+    EXPECT_EQ(r.GetValue(u"K", u""), valid && !bytes.empty() ? std::optional<std::u16string>(u"v") : std::nullopt);
+    EXPECT_EQ(r.SubKeys(u"").empty(), !valid || bytes.empty());
+    ASSERT_EQ(r.SetValue(u"New", u"", u"x"), S_OK);
+    EXPECT_EQ(r.ReadResult(), S_OK);
+    EXPECT_EQ(Registry(file_).GetValue(u"New", u""), u"x");
+    EXPECT_EQ(fs::exists(aside) ? ReadFile(aside) : "(none)", valid ? "(none)" : bytes);
+  }
 }
 
 // Points the process-wide registry at a scratch file for one test.
@@ -282,47 +244,37 @@ TEST_F(ClassesRootTest, CLSIDFromProgID) {
   ASSERT_EQ(ClassesRoot().CreateKey(u"NoClsid.Prog.1"), S_OK);
   EXPECT_EQ(StringFromCLSID(clsid), clsidText);
 
-  struct {
-    std::u16string_view progId;
-    HRESULT hr;
-  } const cases[] = {
-      {u"Good.Prog.1", S_OK},          {u"GOOD.PROG.1", S_OK},
-      {u"Bad.Prog.1", CO_E_CLASSSTRING}, {u"NoClsid.Prog.1", CO_E_CLASSSTRING},
-      {u"Missing.1", CO_E_CLASSSTRING},  {u"", CO_E_CLASSSTRING},
-      {u"Good.Prog.1\\CLSID", CO_E_CLASSSTRING},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.progId.begin(), c.progId.end()));
+  // Only a key holding a well-formed CLSID names a class.
+  for (std::u16string_view progId : {u"GOOD.PROG.1", u"Bad.Prog.1", u"NoClsid.Prog.1", u"Missing.1", u"",
+                                     u"Good.Prog.1\\CLSID"}) {
+    SCOPED_TRACE(std::string(progId.begin(), progId.end()));
+    const bool good = progId == u"GOOD.PROG.1";
     CLSID out = *GUID::Parse(u"{11111111-1111-1111-1111-111111111111}");
-    EXPECT_EQ(CLSIDFromProgID(c.progId, &out), c.hr);
-    EXPECT_EQ(out, c.hr == S_OK ? clsid : CLSID{});
+    EXPECT_EQ(CLSIDFromProgID(progId, &out), good ? S_OK : CO_E_CLASSSTRING);
+    EXPECT_EQ(out, good ? clsid : CLSID{});
   }
   EXPECT_EQ(CLSIDFromProgID(u"Good.Prog.1", nullptr), E_POINTER);
 
-  WriteFile(file_, "not a registry\n");
+  WriteFile("not a registry\n");
   CLSID out;
   EXPECT_EQ(CLSIDFromProgID(u"Good.Prog.1", &out), REGDB_E_READREGDB);
 }
 
 TEST(RegistryDefaultFile, FollowsTheEnvironment) {
-  struct {
-    const char *kdx, *xdg, *home;
-    const char* expected;
-  } const cases[] = {
-      {"/etc/kdx/reg", "/xdg", "/home/u", "/etc/kdx/reg"},
-      {"", "/xdg", "/home/u", "/xdg/kdx-bridge/registry"},
-      {nullptr, "/xdg", "/home/u", "/xdg/kdx-bridge/registry"},
-      {nullptr, "relative", "/home/u", "/home/u/.local/share/kdx-bridge/registry"},
-      {nullptr, nullptr, "/home/u", "/home/u/.local/share/kdx-bridge/registry"},
+  const char* const names[] = {"KDX_REGISTRY", "XDG_DATA_HOME", "HOME"};
+  using Env = std::array<const char*, 3>;  // the values of those, null when unset
+  const std::pair<Env, const char*> cases[] = {
+      {{"/etc/kdx/reg", "/xdg", "/home/u"}, "/etc/kdx/reg"},
+      {{"", "/xdg", "/home/u"}, "/xdg/kdx-bridge/registry"},
+      {{nullptr, "relative", "/home/u"}, "/home/u/.local/share/kdx-bridge/registry"},
+      {{nullptr, nullptr, "/home/u"}, "/home/u/.local/share/kdx-bridge/registry"},
   };
-  const char* names[] = {"KDX_REGISTRY", "XDG_DATA_HOME", "HOME"};
   std::optional<std::string> saved[3];
   for (int i = 0; i < 3; ++i)
     if (const char* v = getenv(names[i])) saved[i] = v;
-  for (const auto& c : cases) {
-    const char* values[] = {c.kdx, c.xdg, c.home};
-    for (int i = 0; i < 3; ++i) values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
-    EXPECT_EQ(DefaultRegistryFile(), fs::path(c.expected));
+  for (const auto& [env, expected] : cases) {
+    for (int i = 0; i < 3; ++i) env[i] ? setenv(names[i], env[i], 1) : unsetenv(names[i]);
+    EXPECT_EQ(DefaultRegistryFile(), fs::path(expected));
   }
   for (int i = 0; i < 3; ++i) saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
 }
