@@ -30,13 +30,6 @@ EventRecorder::EventRecorder() {
   sink_ = std::make_shared<DispatchObject>(std::move(table));
 }
 
-std::vector<EventRecorder::Event> EventRecorder::Named(std::u16string_view name) const {
-  std::vector<Event> found;
-  for (const Event& e : state_->events)
-    if (e.name == name) found.push_back(e);
-  return found;
-}
-
 namespace {
 
 std::string Summarise(const EventRecorder::Event& e) {

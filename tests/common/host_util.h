@@ -30,7 +30,6 @@ class EventRecorder {
   EventRecorder();
   std::shared_ptr<IDispatch> Sink() const { return sink_; }
   const std::vector<Event>& Events() const { return state_->events; }
-  std::vector<Event> Named(std::u16string_view name) const;
   // "LoginReady", "StatementUpdate(0)", "Log(1,Test Mode = ON)": compact and easy to compare.
   std::vector<std::string> Summary() const;
   std::vector<std::string> Logs(long type) const;  // the texts of Log events of that type

@@ -4,13 +4,11 @@
 
 #include <ostream>
 
-#include "control/KdxCtrl.h"
+#include "common/control_util.h"
 #include "control/Module.h"
-#include "common/host_util.h"
 #include "platform/class_factory.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
-#include "sim/SimTradeApi.h"
 
 namespace kdx {
 namespace {
@@ -18,7 +16,7 @@ namespace {
 using sim::SimConfig;
 using sim::SimTradeApi;
 using test::Pump;
-using Strings = std::vector<std::string>;
+using test::Strings;
 
 class HostSessionTest : public testing::Test {
  protected:
@@ -45,9 +43,7 @@ class HostSessionTest : public testing::Test {
     ASSERT_NE(container->FindConnectionPoint()->Advise(events.Sink()), 0u);
   }
   VARIANT Call(std::u16string_view name, std::vector<VARIANT> args = {}) {
-    VARIANT result;
-    EXPECT_EQ(InvokeByName(*control, name, DISPATCH_METHOD, args, &result), S_OK);
-    return result;
+    return test::CallByName(*control, name, std::move(args));
   }
   long Login() {
     const std::u16string ini = folder.Write("host.ini", "[Session]\nRocID=a123_x\nPassword=secret\n");
@@ -74,6 +70,7 @@ TEST_P(HostSessionEnds, EachEndDeletesTheComponentAndFiresItsEvent) {
   Create();
   EXPECT_EQ(Call(u"GetConnectStatus").lVal, 0);
   EXPECT_EQ(Login(), 0);
+  EXPECT_TRUE(events.Events().empty()) << "the outcome arrived inside Login";
   Pump();
   if (GetParam().disconnect) {
     EXPECT_EQ(Call(u"GetConnectStatus").lVal, 2);

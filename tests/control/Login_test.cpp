@@ -1,22 +1,14 @@
 // The control driven as a host drives it, against the simulated trade-API component: log-in,
-// its outcome events, log-out, re-log-in, and the automation interface's argument checks.
+// its outcome, log-out, re-log-in, and the automation interface's argument checks.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "control/KdxCtrl.h"
-#include "control/control_fixture.h"
-#include "common/host_util.h"
+#include "common/control_util.h"
 #include "platform/codepage.h"
 #include "platform/safearray.h"
 #include "platform/system.h"
-#include "sim/SimTradeApi.h"
 
 namespace kdx {
 namespace {
@@ -26,7 +18,8 @@ using sim::SimConfig;
 using sim::SimRow;
 using sim::SimTradeApi;
 using test::Pump;
-using Strings = std::vector<std::string>;
+using test::Strings;
+using test::Utf8;
 
 using LoginTest = test::ControlTest;
 
@@ -58,18 +51,40 @@ TEST_F(LoginTest, SectionLinesFillTheProfileMapLineByLine) {
 
   // A later log-in overwrites and adds; it does not empty the map first.
   EXPECT_EQ(ctrl->Login(path, u"Sim2"), 0);
-  const std::unordered_map<CString, CString> second{
-      {u"Key One", u"value one"}, {u"Two", u"c"}, {u"Orders", u"https://q/%ROC_ID%?a=1"}, {u"New", u"1"}};
+  auto second = first;
+  second[u"Two"] = u"c";
+  second[u"New"] = u"1";
   EXPECT_EQ(ctrl->m_mapProfile, second);
+}
+
+// Connect's arguments joined with ',', and the members and properties the keys set: texts
+// as "name=value" when not empty, numbers always.
+std::string Joined(const std::vector<VARIANT>& args) {
+  std::string text;
+  for (const VARIANT& v : args)
+    text += (text.empty() ? "" : ",") + (v.vt == VT_BSTR ? Utf16ToUtf8(v.bstrVal) : std::to_string(v.lVal));
+  return text;
+}
+
+std::string Members(const CORV_Velmar_KDXCtrl& c, const sim::SimProperties& p) {
+  std::string text;
+  const std::pair<const char*, CString> texts[] = {
+      {"roc", c.m_strRocID},         {"prefix", c.m_strRocIDPrefix}, {"md5", c.m_strPasswordMD5},
+      {"broker", c.m_strBroker},     {"brokerName", c.m_strBrokerName}, {"query", c.m_strQueryAddress},
+      {"caPath", CString(p.caPath)}, {"caPw", CString(p.caPassword)},  {"tw", CString(p.twOrderPrefix)},
+      {"ob", CString(p.obOrderPrefix)}, {"image", c.m_strImagePath}};
+  for (const auto& [name, value] : texts)
+    if (!value.IsEmpty()) text += std::string(name) + "=" + Utf8(value) + " ";
+  return text + "ca=" + std::to_string(c.m_nCAType) + "/" + std::to_string(p.caType) + " useCA=" +
+         std::to_string(p.useCA) + " prompt=" + std::to_string(c.m_bOrderPrompt) +
+         " test=" + std::to_string(c.m_bTestMode);
 }
 
 struct KeysCase {
   const char* label;
   std::string section;
-  std::vector<VARIANT> connect;  // the 13 arguments
-  CString rocID, rocIDPrefix, passwordMD5, broker, imagePath;
-  int32_t caType, orderPrompt, testMode;
-  BOOL useCA;
+  std::string connect;  // the 13 arguments
+  std::string members;
   friend void PrintTo(const KeysCase& c, std::ostream* os) { *os << c.label; }
 };
 
@@ -87,103 +102,66 @@ TEST_P(LoginKeysTest, KeysAndDefaultsReachMembersPropertiesAndConnect) {
   ASSERT_TRUE(api);
   const auto connect = api->CallsNamed(u"Connect");
   ASSERT_EQ(connect.size(), 1u);
-  ASSERT_EQ(connect[0].args.size(), 13u);
-  for (std::size_t i = 0; i < 13; ++i) {
-    const VARIANT& got = connect[0].args[i];
-    const VARIANT& want = c.connect[i];
-    ASSERT_EQ(got.vt, want.vt) << "argument " << i + 1;
-    if (want.vt == VT_BSTR) {
-      EXPECT_EQ(Utf16ToUtf8(got.bstrVal), Utf16ToUtf8(want.bstrVal)) << "argument " << i + 1;
-    } else {
-      EXPECT_EQ(got.lVal, want.lVal) << "argument " << i + 1;
-    }
-  }
-  EXPECT_EQ(ctrl->m_strRocID, c.rocID);
-  EXPECT_EQ(ctrl->m_strRocIDPrefix, c.rocIDPrefix);
-  if (!c.passwordMD5.IsEmpty()) {
-    EXPECT_EQ(ctrl->m_strPasswordMD5, c.passwordMD5);
-  }
-  EXPECT_EQ(ctrl->m_strPassword, CString(connect[0].args[11].bstrVal));
-  EXPECT_EQ(ctrl->m_strProxyAddress, CString(connect[0].args[4].bstrVal));
-  EXPECT_EQ(ctrl->m_nProxyPort, connect[0].args[5].lVal);
-  EXPECT_EQ(ctrl->m_strBroker, c.broker);
-  EXPECT_EQ(ctrl->m_strImagePath, c.imagePath);
-  EXPECT_EQ(ctrl->m_nCAType, c.caType);
-  EXPECT_EQ(ctrl->m_bOrderPrompt, c.orderPrompt);
-  EXPECT_EQ(ctrl->m_bTestMode, c.testMode);
+  const std::vector<VARIANT>& args = connect[0].args;
+  const VARTYPE types[13] = {VT_I4,   VT_BSTR, VT_BSTR, VT_I4,   VT_BSTR, VT_I4,  VT_BSTR,
+                             VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_I4};
+  ASSERT_EQ(args.size(), 13u);
+  for (std::size_t i = 0; i < 13; ++i) EXPECT_EQ(args[i].vt, types[i]) << "argument " << i + 1;
+  EXPECT_EQ(Joined(args), c.connect);
+  EXPECT_EQ(Members(*ctrl, api->Properties()), c.members);
+  EXPECT_EQ(ctrl->m_strPassword, CString(args[11].bstrVal));
+  EXPECT_EQ(ctrl->m_strProxyAddress, CString(args[4].bstrVal));
+  EXPECT_EQ(ctrl->m_nProxyPort, args[5].lVal);
+  EXPECT_EQ(ctrl->m_strCAPath, CString(api->Properties().caPath));
+  EXPECT_EQ(ctrl->m_strCAPassword, CString(api->Properties().caPassword));
   EXPECT_TRUE(ctrl->m_strLoginID.IsEmpty());
-  EXPECT_EQ(api->Properties().caType, c.caType);
-  EXPECT_EQ(api->Properties().useCA, c.useCA);
 
   // The properties go out before Connect, UseCA only for CAType -1.
   std::vector<std::u16string> order;
   for (const auto& call : api->Calls()) order.push_back(call.name);
   std::vector<std::u16string> expected{u"TWOrderPrefix", u"OBOrderPrefix", u"CAPath", u"CAPassword", u"CAType"};
-  if (c.caType == -1) expected.push_back(u"UseCA");
+  if (ctrl->m_nCAType == -1) expected.push_back(u"UseCA");
   expected.push_back(u"Connect");
   EXPECT_EQ(order, expected);
 }
 
-const std::string kAllKeys =
-    "LoginType=2\nLoginURL=https://login\nServerAddress=trade.example\nServerPort=8443\n"
-    "ProxyAddress=proxy.local\nProxyPort=3128\nCompany=ACME\nProduct=Pro\nRocID=a123_x\nBranchID=9A95\n"
-    "CustID=0012345\nBroker=BRK\nBrokerName=Broker Name\nPassword=abc\nEncodeType=1\nTWOrderPrefix=TW\n"
-    "OBOrderPrefix=OB\nQueryAddress=https://q\nCAPath=/ca\nCAPassword=capw\nCAType=2\nOrderPrompt=0\n"
-    "TestMode=1\nImagePath=/img\n";
-
-std::vector<VARIANT> Connect(int32_t type, const char16_t* url, const char16_t* server, int32_t port,
-                             const char16_t* proxy, int32_t proxyPort, const char16_t* company,
-                             const char16_t* product, const char16_t* roc, const char16_t* branch,
-                             const char16_t* cust, const char16_t* password, int32_t encode) {
-  return {type, url, server, port, proxy, proxyPort, company, product, roc, branch, cust, password, encode};
-}
+const std::string kEmptyDigest = "md5=d41d8cd98f00b204e9800998ecf8427e ";
+const std::string kDefaults = "ca=0/0 useCA=1 prompt=1 test=0";
 
 INSTANTIATE_TEST_SUITE_P(
     Sections, LoginKeysTest,
     testing::Values(
-        KeysCase{"Defaults", "", Connect(1, u"", u"", 443, u"", 0, u"ORV", u"nPlexII", u"", u"", u"", u"", 1), u"",
-                 u"", u"", u"", u"", 0, 1, 0, TRUE},
-        KeysCase{"AllKeys", kAllKeys,
-                 Connect(2, u"https://login", u"trade.example", 8443, u"proxy.local", 3128, u"ACME", u"Pro",
-                         u"A123_X", u"9A95", u"0012345", u"abc", 1),
-                 u"A123_X", u"A123", u"900150983cd24fb0d6963f7d28e17f72", u"BRK", u"/img", 2, 0, 1, TRUE},
-        KeysCase{"DigestOfCodePageBytes", "Password=中文密碼\n",
-                 Connect(1, u"", u"", 443, u"", 0, u"ORV", u"nPlexII", u"", u"", u"", u"中文密碼", 1), u"", u"",
-                 u"26a3c1f6edc01b4658dfb8b8bf9c8e11", u"", u"", 0, 1, 0, TRUE},
+        KeysCase{"Defaults", "", "1,,,443,,0,ORV,nPlexII,,,,,1", kEmptyDigest + kDefaults},
+        KeysCase{"AllKeys",
+                 "LoginType=2\nLoginURL=https://login\nServerAddress=trade.example\nServerPort=8443\n"
+                 "ProxyAddress=proxy.local\nProxyPort=3128\nCompany=ACME\nProduct=Pro\nRocID=a123_x\nBranchID=9A95\n"
+                 "CustID=0012345\nBroker=BRK\nBrokerName=Broker Name\nPassword=abc\nEncodeType=1\nTWOrderPrefix=TW\n"
+                 "OBOrderPrefix=OB\nQueryAddress=https://q\nCAPath=/ca\nCAPassword=capw\nCAType=2\nOrderPrompt=0\n"
+                 "TestMode=1\nImagePath=/img\n",
+                 "2,https://login,trade.example,8443,proxy.local,3128,ACME,Pro,A123_X,9A95,0012345,abc,1",
+                 "roc=A123_X prefix=A123 md5=900150983cd24fb0d6963f7d28e17f72 broker=BRK brokerName=Broker Name "
+                 "query=https://q caPath=/ca caPw=capw tw=TW ob=OB image=/img ca=2/2 useCA=1 prompt=0 test=1"},
+        KeysCase{"DigestOfCodePageBytes", "Password=中文密碼\n", "1,,,443,,0,ORV,nPlexII,,,,中文密碼,1",
+                 "md5=26a3c1f6edc01b4658dfb8b8bf9c8e11 " + kDefaults},
         KeysCase{"EncodeTypeZeroKeepsThePlainPassword", "Password=中文密碼\nEncodeType=0\n",
-                 Connect(1, u"", u"", 443, u"", 0, u"ORV", u"nPlexII", u"", u"", u"", u"中文密碼", 0), u"", u"",
-                 u"中文密碼", u"", u"", 0, 1, 0, TRUE},
-        KeysCase{"RocIDWithoutUnderscore", "RocID=abc\n",
-                 Connect(1, u"", u"", 443, u"", 0, u"ORV", u"nPlexII", u"ABC", u"", u"", u"", 1), u"ABC", u"", u"",
-                 u"", u"", 0, 1, 0, TRUE},
-        KeysCase{"RocIDBeginningWithUnderscore", "RocID=_abc_d\n",
-                 Connect(1, u"", u"", 443, u"", 0, u"ORV", u"nPlexII", u"_ABC_D", u"", u"", u"", 1), u"_ABC_D", u"",
-                 u"", u"", u"", 0, 1, 0, TRUE},
-        KeysCase{"CATypeMinusOneTurnsUseCAOff", "CAType=-1\n",
-                 Connect(1, u"", u"", 443, u"", 0, u"ORV", u"nPlexII", u"", u"", u"", u"", 1), u"", u"", u"", u"",
-                 u"", -1, 1, 0, FALSE},
+                 "1,,,443,,0,ORV,nPlexII,,,,中文密碼,0", "md5=中文密碼 " + kDefaults},
+        KeysCase{"RocIDWithoutUnderscore", "RocID=abc\n", "1,,,443,,0,ORV,nPlexII,ABC,,,,1",
+                 "roc=ABC " + kEmptyDigest + kDefaults},
+        KeysCase{"RocIDBeginningWithUnderscore", "RocID=_abc_d\n", "1,,,443,,0,ORV,nPlexII,_ABC_D,,,,1",
+                 "roc=_ABC_D " + kEmptyDigest + kDefaults},
+        KeysCase{"CATypeMinusOneTurnsUseCAOff", "CAType=-1\n", "1,,,443,,0,ORV,nPlexII,,,,,1",
+                 kEmptyDigest + "ca=-1/-1 useCA=0 prompt=1 test=0"},
         KeysCase{"ModulePathInImagePath", "ImagePath=%ModulePath%\\Images;%ModulePath%\n",
-                 Connect(1, u"", u"", 443, u"", 0, u"ORV", u"nPlexII", u"", u"", u"", u"", 1), u"", u"", u"", u"",
-                 u"C:\\Host\\bin\\Images;C:\\Host\\bin", 0, 1, 0, TRUE}),
+                 "1,,,443,,0,ORV,nPlexII,,,,,1",
+                 kEmptyDigest + "image=C:\\Host\\bin\\Images;C:\\Host\\bin " + kDefaults}),
     [](const auto& info) { return std::string(info.param.label); });
-
-TEST_F(LoginTest, KeysWithoutAConnectArgumentReachTheirMembersAndProperties) {
-  EXPECT_EQ(ctrl->Login(Ini(kAllKeys), u"Sim"), 0);
-  EXPECT_EQ(ctrl->m_strBrokerName, u"Broker Name");
-  EXPECT_EQ(ctrl->m_strQueryAddress, u"https://q");
-  EXPECT_EQ(ctrl->m_strCAPath, u"/ca");
-  EXPECT_EQ(ctrl->m_strCAPassword, u"capw");
-  const sim::SimProperties& p = SimTradeApi::Last()->Properties();
-  EXPECT_EQ(p.twOrderPrefix, u"TW");
-  EXPECT_EQ(p.obOrderPrefix, u"OB");
-  EXPECT_EQ(p.caPath, u"/ca");
-  EXPECT_EQ(p.caPassword, u"capw");
-}
 
 struct GroupsCase {
   const char* label;
-  std::u16string groupList;
-  std::vector<std::pair<CString, CString>> pairs;
+  sim::SimFields loginData;  // 34 log-in id, 35 password, 214 group list
+  std::u16string account;    // of the one account row; empty: branch + customer account
+  CString loginID, loginPassword;
+  std::vector<std::pair<CString, CString>> groups;
   std::vector<CString> accounts;
   friend void PrintTo(const GroupsCase& c, std::ostream* os) { *os << c.label; }
 };
@@ -191,9 +169,10 @@ struct GroupsCase {
 class LoginGroupsTest : public LoginTest, public testing::WithParamInterface<GroupsCase> {};
 
 TEST_P(LoginGroupsTest, SuccessFiresLoginReadyThenStatementUpdateAndBuildsTheAccounts) {
+  const GroupsCase& c = GetParam();
   SimConfig config;
-  config.loginData = {{34, u""}, {35, u""}, {214, GetParam().groupList}};
-  config.accounts = {SimConfig::Account(u"9A95", u"0012345", u"A")};
+  config.loginData = c.loginData;
+  config.accounts = {SimConfig::Account(u"9A95", u"0012345", c.account)};
   Register(config);
   EXPECT_EQ(Login(Ini("RocID=a1\nPassword=pw\n")), 0);
   EXPECT_TRUE(events.Events().empty()) << "the outcome arrived inside Login";
@@ -202,11 +181,11 @@ TEST_P(LoginGroupsTest, SuccessFiresLoginReadyThenStatementUpdateAndBuildsTheAcc
   EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
   EXPECT_EQ(Status(), 2);
   EXPECT_EQ(ctrl->m_strDefaultAccount, u"9A95-0012345");
-  EXPECT_EQ(ctrl->m_strLoginID, u"A1") << "an empty log-in id falls back to RocID";
-  EXPECT_EQ(ctrl->m_strLoginPassword, u"pw");
-  EXPECT_EQ(ctrl->m_arrAccountGroups, GetParam().pairs);
-  EXPECT_EQ(ctrl->m_mapAccounts.size(), GetParam().accounts.size());
-  for (const CString& account : GetParam().accounts) EXPECT_TRUE(ctrl->m_mapAccounts.contains(account));
+  EXPECT_EQ(ctrl->m_strLoginID, c.loginID);
+  EXPECT_EQ(ctrl->m_strLoginPassword, c.loginPassword);
+  EXPECT_EQ(ctrl->m_arrAccountGroups, c.groups);
+  EXPECT_EQ(ctrl->m_mapAccounts.size(), c.accounts.size());
+  for (const CString& account : c.accounts) EXPECT_TRUE(ctrl->m_mapAccounts.contains(account));
 
   const auto trade = SimTradeApi::Last()->CallsNamed(u"SetTradeAccount");
   ASSERT_EQ(trade.size(), 2u);
@@ -219,39 +198,14 @@ TEST_P(LoginGroupsTest, SuccessFiresLoginReadyThenStatementUpdateAndBuildsTheAcc
 
 INSTANTIATE_TEST_SUITE_P(
     Groups, LoginGroupsTest,
-    testing::Values(GroupsCase{"SingleAccount", u"", {{u"", u"A"}}, {u"A"}},
-                    GroupsCase{"GroupList",
-                               u"G1=A1:x,A2;G2=A3",
-                               {{u"G1", u"A1"}, {u"G1", u"A2"}, {u"G2", u"A3"}},
-                               {u"A1", u"A2", u"A3"}}),
+    testing::Values(GroupsCase{"LogInData", {{34, u"A123456789"}, {35, u"pass1234"}, {214, u""}}, u"", u"A123456789",
+                               u"pass1234", {{u"", u"9A950012345"}}, {u"9A950012345"}},
+                    // An empty log-in id and password fall back to RocID and Password.
+                    GroupsCase{"SingleAccount", {{34, u""}, {35, u""}, {214, u""}}, u"A", u"A1", u"pw",
+                               {{u"", u"A"}}, {u"A"}},
+                    GroupsCase{"GroupList", {{34, u""}, {35, u""}, {214, u"G1=A1:x,A2;G2=A3"}}, u"A", u"A1", u"pw",
+                               {{u"G1", u"A1"}, {u"G1", u"A2"}, {u"G2", u"A3"}}, {u"A1", u"A2", u"A3"}}),
     [](const auto& info) { return std::string(info.param.label); });
-
-TEST_F(LoginTest, LogInDataFillsTheLogInIdAndPassword) {
-  LogIn("RocID=a1\nPassword=pw\n");
-  EXPECT_EQ(ctrl->m_strLoginID, u"A123456789");
-  EXPECT_EQ(ctrl->m_strLoginPassword, u"pass1234");
-  EXPECT_EQ(ctrl->m_arrAccountGroups, (std::vector<std::pair<CString, CString>>{{u"", u"9A950012345"}}));
-}
-
-class LoginFailureTest : public LoginTest, public testing::WithParamInterface<long> {};
-
-TEST_P(LoginFailureTest, CodesZeroAndOneFireLoginFailAndDeleteTheComponent) {
-  SimConfig config;
-  config.loginSucceeds = false;
-  config.failCode = GetParam();
-  config.failTextA = u"E42";
-  config.failTextB = u"密碼錯誤";
-  Register(config);
-  EXPECT_EQ(Login(Ini("RocID=a1\n")), 0);
-  EXPECT_TRUE(events.Events().empty());
-  Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"LoginFail(密碼錯誤(E42))"}));
-  EXPECT_EQ(ctrl->m_pTradeApi, nullptr);
-  EXPECT_EQ(SimTradeApi::AliveCount(), 0);
-  EXPECT_EQ(Status(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Codes, LoginFailureTest, testing::Values(0L, 1L));
 
 TEST_F(LoginTest, MessageCodeTwoIsLoggedAndOtherCodesIgnored) {
   LogIn();
@@ -261,17 +215,6 @@ TEST_F(LoginTest, MessageCodeTwoIsLoggedAndOtherCodesIgnored) {
   EXPECT_EQ(events.Summary(), (Strings{"Log(0,B(A))"}));
   EXPECT_NE(ctrl->m_pTradeApi, nullptr);
   EXPECT_EQ(Status(), 2);
-}
-
-TEST_F(LoginTest, LostConnectionFiresConnectionLostAndDeletesTheComponent) {
-  LogIn();
-  SimTradeApi::Last()->Disconnect();
-  EXPECT_TRUE(events.Events().empty());
-  Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"ConnectionLost"}));
-  EXPECT_EQ(ctrl->m_pTradeApi, nullptr);
-  EXPECT_EQ(SimTradeApi::AliveCount(), 0);
-  EXPECT_EQ(Status(), 0);
 }
 
 TEST_F(LoginTest, ConnectStatusFollowsTheLogInAndLogoutTakesEffectWhenItsMessageIsHandled) {
@@ -331,7 +274,7 @@ TEST_P(StaleTeardownTest, LeavesTheNewComponentAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Teardowns, StaleTeardownTest,
-    testing::Values(StaleTeardownCase{"logout", [](test::ControlTest& t) { t.Control().Logout(); }},
+    testing::Values(StaleTeardownCase{"logout", [](test::ControlTest& t) { t.ctrl->Logout(); }},
                     StaleTeardownCase{"failure_and_lost_connection",
                                       [](test::ControlTest&) {
                                         SimTradeApi::Last()->Disconnect(sim::Delivery::Now);
@@ -346,7 +289,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LoginTest, LoginFromInsideAnEventOfTheOldComponentDefersItsDeletion) {
   LogIn();
   const std::u16string ini = Ini("RocID=a1\n");
-  test::EventRecorder again;
   auto relogin = std::make_shared<DispatchObject>(DispatchTable{
       {kdxevent::StatementUpdate, u"StatementUpdate", MemberKind::Method, VT_EMPTY, {{VT_I4, u"n"}}, u"",
        [&](std::span<VARIANT> a, VARIANT*) {
@@ -370,7 +312,8 @@ void AddOrder(Market market, long row, const char16_t* account) {
   SimTradeApi::Last()->AddOrder(market, 3, row, SimRow().Text(5, account).Text(147, orderNo));
 }
 
-TEST_F(LoginTest, SecondLoginReplacesTheComponentAndKeepsTheCounters) {
+// A second log-in keeps numbering where the first left off; a log-out starts again from zero.
+TEST_F(LoginTest, SecondLoginKeepsTheCountersAndLogoutResetsThem) {
   LogIn();
   const std::weak_ptr<SimTradeApi> first = SimTradeApi::Last();
   AddOrder(Market::Domestic, 0, u"9A950012345");
@@ -389,19 +332,12 @@ TEST_F(LoginTest, SecondLoginReplacesTheComponentAndKeepsTheCounters) {
   AddOrder(Market::Domestic, 2, u"9A950012345");
   Pump();
   EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(2)"}));
-}
 
-TEST_F(LoginTest, AfterLogoutOrdersAreNumberedFromZeroAndOtherAccountsIgnored) {
-  LogIn();
-  AddOrder(Market::Domestic, 0, u"9A950012345");
-  AddOrder(Market::Domestic, 1, u"9A950012345");
-  Pump();
   ctrl->Logout();
   Pump();
   EXPECT_EQ(Call(u"GetOrderCount").lVal, 0);
   EXPECT_EQ(Call(u"GetFillOrderCount").lVal, 0);
   events.Clear();
-
   LogIn();
   AddOrder(Market::Domestic, 5, u"SOMEONE-ELSE");
   AddOrder(Market::Domestic, 6, u"9A950012345");
@@ -410,25 +346,22 @@ TEST_F(LoginTest, AfterLogoutOrdersAreNumberedFromZeroAndOtherAccountsIgnored) {
   SimTradeApi::Last()->AddFill(Market::Overseas, 4, 1, SimRow().Text(5, u"9A950012345"));
   Pump();
   EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "OrderStatus(1)", "FillOrder(0)"}));
-  EXPECT_EQ(ctrl->GetOrderCount(), 2);
   EXPECT_EQ(ctrl->m_mapOrderIndexToKey.at(0), CORV_Velmar_KDXCtrl::DomesticRecordKey(3, 6));
   EXPECT_EQ(ctrl->m_mapOrderIndexToKey.at(1), CORV_Velmar_KDXCtrl::OverseasRecordKey(3, 8));
 }
 
-struct SecuritiesCase {
-  int32_t type, value;
-  Strings log;
-  int32_t testMode, orderPrompt;
-};
-
 TEST_F(LoginTest, SetSecuritiesChangesTestModeAndPromptAndLogsIt) {
-  const SecuritiesCase cases[] = {
+  const struct {
+    int32_t type, value;
+    Strings log;
+    int32_t testMode, orderPrompt;
+  } cases[] = {
       {0, 1, {"Log(1,Test Mode = ON)"}, 1, 1},  {0, 0, {"Log(1,Test Mode = OFF)"}, 0, 1},
       {1, 0, {"Log(1,Show Prompt = OFF)"}, 0, 0}, {1, 7, {"Log(1,Show Prompt = ON)"}, 0, 7},
       {2, 1, {}, 0, 7},                           {-1, 0, {}, 0, 7},
   };
-  bool typed = false;
-  for (const SecuritiesCase& c : cases) {
+  bool typed = false;  // alternately through the automation interface and the typed method
+  for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.type << "/" << c.value);
     events.Clear();
     if (typed) {

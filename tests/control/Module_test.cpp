@@ -4,7 +4,6 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "control/KdxCtrl.h"
+#include "common/control_util.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
 
@@ -33,17 +32,8 @@ std::u16string Replace(std::u16string text, std::u16string_view from, const std:
 // Every test gets its own registry file in a fresh folder.
 class ModuleTest : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(testing::TempDir()) / "kdx-module-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    SetRegistryFile(dir_ / "registry");
-  }
-  void TearDown() override {
-    SetRegistryFile(DefaultRegistryFile());
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { SetRegistryFile(folder.path() / "registry"); }
+  void TearDown() override { SetRegistryFile(DefaultRegistryFile()); }
 
   // Every key below `key`, as full paths.
   static void AllKeys(const std::u16string& key, std::set<std::u16string>& out) {
@@ -54,7 +44,7 @@ class ModuleTest : public testing::Test {
     }
   }
 
-  fs::path dir_;
+  test::TempFolder folder;
 };
 
 struct Expected {
@@ -63,47 +53,39 @@ struct Expected {
   std::optional<std::u16string> data;  // nullopt: the key alone; "$path" and "$dir" stand for the module's
 };
 
+const std::u16string kLibID = u"{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}", kLib = u"TypeLib\\" + kLibID + u"\\1.0",
+                     kDispatch = u"Interface\\{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}",
+                     kEvents = u"Interface\\{20FF8F24-B279-4B76-ABFE-6525028E1A83}",
+                     kControl = u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}",
+                     kPage = u"CLSID\\{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}",
+                     kPSDispatch = u"{00020420-0000-0000-C000-000000000046}",
+                     kControlName = u"ORV Velmar QN ZAZUZO Bridge Unicode Control",
+                     kPageName = u"ORV Velmar QN ZAZUZO Bridge Unicode Property Page";
+
 const Expected kRegistration[] = {
-    {u"TypeLib\\{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}\\1.0", u"", u"ORV_Velmar_KDX ActiveX Control module"},
-    {u"TypeLib\\{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}\\1.0\\0\\win32", u"", u"$path"},
-    {u"TypeLib\\{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}\\1.0\\FLAGS", u"", u"2"},
-    {u"TypeLib\\{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}\\1.0\\HELPDIR", u"", u"$dir"},
-    {u"Interface\\{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}", u"", u"_DORV_Velmar_KDX"},
-    {u"Interface\\{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}\\ProxyStubClsid32", u"", u"{00020420-0000-0000-C000-000000000046}"},
-    {u"Interface\\{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}\\ProxyStubClsid", u"", u"{00020420-0000-0000-C000-000000000046}"},
-    {u"Interface\\{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}\\TypeLib", u"", u"{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}"},
-    {u"Interface\\{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}\\TypeLib", u"Version", u"1.0"},
-    {u"Interface\\{20FF8F24-B279-4B76-ABFE-6525028E1A83}", u"", u"_DORV_Velmar_KDXEvents"},
-    {u"Interface\\{20FF8F24-B279-4B76-ABFE-6525028E1A83}\\ProxyStubClsid32", u"", u"{00020420-0000-0000-C000-000000000046}"},
-    {u"Interface\\{20FF8F24-B279-4B76-ABFE-6525028E1A83}\\ProxyStubClsid", u"", u"{00020420-0000-0000-C000-000000000046}"},
-    {u"Interface\\{20FF8F24-B279-4B76-ABFE-6525028E1A83}\\TypeLib", u"", u"{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}"},
-    {u"Interface\\{20FF8F24-B279-4B76-ABFE-6525028E1A83}\\TypeLib", u"Version", u"1.0"},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}", u"", u"ORV Velmar QN ZAZUZO Bridge Unicode Control"},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}\\InprocServer32", u"", u"$path"},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}\\InprocServer32", u"ThreadingModel", u"Apartment"},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}\\ProgID", u"", u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1"},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}\\Control", u"", std::nullopt},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}\\ToolboxBitmap32", u"", u"$path, 1"},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}\\MiscStatus", u"", u"0"},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}\\MiscStatus\\1", u"", u"131473"},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}\\TypeLib", u"", u"{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}"},
-    {u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}\\Version", u"", u"1.0"},
-    {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1", u"", u"ORV Velmar QN ZAZUZO Bridge Unicode Control"},
+    {kLib, u"", u"ORV_Velmar_KDX ActiveX Control module"}, {kLib + u"\\0\\win32", u"", u"$path"},
+    {kLib + u"\\FLAGS", u"", u"2"}, {kLib + u"\\HELPDIR", u"", u"$dir"},
+    {kDispatch, u"", u"_DORV_Velmar_KDX"}, {kDispatch + u"\\ProxyStubClsid32", u"", kPSDispatch},
+    {kDispatch + u"\\ProxyStubClsid", u"", kPSDispatch}, {kDispatch + u"\\TypeLib", u"", kLibID},
+    {kDispatch + u"\\TypeLib", u"Version", u"1.0"}, {kEvents, u"", u"_DORV_Velmar_KDXEvents"},
+    {kEvents + u"\\ProxyStubClsid32", u"", kPSDispatch}, {kEvents + u"\\ProxyStubClsid", u"", kPSDispatch},
+    {kEvents + u"\\TypeLib", u"", kLibID}, {kEvents + u"\\TypeLib", u"Version", u"1.0"},
+    {kControl, u"", kControlName}, {kControl + u"\\InprocServer32", u"", u"$path"},
+    {kControl + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
+    {kControl + u"\\ProgID", u"", u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1"},
+    {kControl + u"\\Control", u"", std::nullopt}, {kControl + u"\\ToolboxBitmap32", u"", u"$path, 1"},
+    {kControl + u"\\MiscStatus", u"", u"0"}, {kControl + u"\\MiscStatus\\1", u"", u"131473"},
+    {kControl + u"\\TypeLib", u"", kLibID}, {kControl + u"\\Version", u"", u"1.0"},
+    {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1", u"", kControlName},
     {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1\\CLSID", u"", u"{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}"},
-    {u"CLSID\\{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}", u"", u"ORV Velmar QN ZAZUZO Bridge Unicode Property Page"},
-    {u"CLSID\\{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}\\InprocServer32", u"", u"$path"},
-    {u"CLSID\\{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}\\InprocServer32", u"ThreadingModel", u"Apartment"},
-    {u"CLSID\\{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}\\ProgID", u"", u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1"},
-    {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1", u"", u"ORV Velmar QN ZAZUZO Bridge Unicode Property Page"},
+    {kPage, u"", kPageName}, {kPage + u"\\InprocServer32", u"", u"$path"},
+    {kPage + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
+    {kPage + u"\\ProgID", u"", u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1"},
+    {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1", u"", kPageName},
     {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1\\CLSID", u"", u"{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}"},
 };
 
-long ConnectStatus(IDispatch& control) {
-  VARIANT result;
-  EXPECT_EQ(InvokeByName(control, u"GetConnectStatus", DISPATCH_METHOD, {}, &result), S_OK);
-  EXPECT_EQ(result.vt, VT_I4);
-  return result.lVal;
-}
+long ConnectStatus(IDispatch& control) { return test::CallByName(control, u"GetConnectStatus").lVal; }
 
 TEST_F(ModuleTest, RegistersEveryItemCreatesByProgIdAndUnregistersExactly) {
   // Tests link the library statically, so the module is the test program itself.
@@ -161,8 +143,8 @@ TEST_F(ModuleTest, RegistersEveryItemCreatesByProgIdAndUnregistersExactly) {
 }
 
 TEST_F(ModuleTest, UnwritableRegistryFailsOnTheTypeLibrary) {
-  std::ofstream(dir_ / "file") << "not a folder";
-  SetRegistryFile(dir_ / "file" / "registry");  // fails even for root, unlike permission bits
+  std::ofstream(folder.path() / "file") << "not a folder";
+  SetRegistryFile(folder.path() / "file" / "registry");  // fails even for root, unlike permission bits
   EXPECT_EQ(DllRegisterServer(), SELFREG_E_TYPELIB);
   EXPECT_EQ(DllUnregisterServer(), S_OK);  // nothing there to remove
 }

@@ -2,7 +2,7 @@
 // dates and the overseas order objects with their fills.
 #include <gtest/gtest.h>
 
-#include "control/control_fixture.h"
+#include "common/control_util.h"
 
 namespace kdx {
 namespace {
@@ -96,15 +96,8 @@ TEST_F(TradeApiEventsTest, StatementEventsBecomeStatementUpdateTenAndIgnoredOnes
 // An overseas order filled three times, one fill reported twice and one at no price.
 TEST_F(TradeApiEventsTest, OverseasFillsKeepTheWeightedAveragePriceAndTotalQuantity) {
   Api().AddOrder(Market::Overseas, 1, 3,
-                 SimRow()
-                     .Text(5, kAccount)
-                     .Text(208, u"OB77")
-                     .Text(201, u"tag")
-                     .Number(-1, 900)
-                     .Number(205, 10)
-                     .Number(156, 10)
-                     .Number(454, 0)
-                     .Number(219, 5));
+                 SimRow().Text(5, kAccount).Text(208, u"OB77").Text(201, u"tag").Number(-1, 900).Number(205, 10)
+                     .Number(156, 10).Number(454, 0).Number(219, 5));
   Pump();
   ASSERT_EQ(events.Summary(), (Strings{"OrderStatus(0)"}));
   const int32_t key = (1 * 5 + 500) * 20000 + 3;

@@ -7,19 +7,13 @@
 
 #include "platform/http_client.h"
 #include "queries/HttpQuery.h"
-#include "raw_server_util.h"
+#include "common/control_util.h"
+#include "common/raw_server_util.h"
 
 namespace kdx::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Short time-outs for one test, the defaults again afterwards.
-struct ShortTimeouts {
-  ShortTimeouts() { SetHttpTimeouts(2000ms, 300ms); }
-  ~ShortTimeouts() { SetHttpTimeouts(saved.connect, saved.stall); }
-  HttpTimeouts saved = GetHttpTimeouts();
-};
 
 std::unique_ptr<InternetSession> Direct() {
   return InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
@@ -42,7 +36,7 @@ class ReadOutcome : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadOutcome, TellsCompleteFromCut) {
   const ReadCase& c = GetParam();
-  ShortTimeouts timeouts;
+  TimeoutsFor timeouts(2000ms, 300ms);
   RawHttpServer server(c.response, c.holdOpen);
   auto session = Direct();
   auto file = InternetOpenUrlW(session.get(), U(server.Url("/x")), u"", INTERNET_FLAG_RELOAD);

@@ -9,12 +9,11 @@
 #include <set>
 #include <thread>
 
-#include "control_util.h"
-#include "platform/http_client.h"
+#include "common/control_util.h"
 #include "platform/worker.h"
 #include "queries/HttpQuery.h"
 #include "queries/ObProductTable.h"
-#include "raw_server_util.h"
+#include "common/raw_server_util.h"
 #include "sim/SimWebServices.h"
 
 namespace kdx::test {
@@ -33,11 +32,9 @@ std::vector<FieldRecord> Rows(int count, const std::string& tag) {
 // A control, the services, and time-outs short enough for the silent-server cases.
 class Worker : public ::testing::Test {
  protected:
-  Worker() { SetHttpTimeouts(2000ms, kStall); }
   ~Worker() override {
     h.ctrl.reset();
     EXPECT_TRUE(WaitForWorkers(kPatience));  // so leak checks see every worker's buffers freed
-    SetHttpTimeouts(saved_.connect, saved_.stall);
   }
   CString Url(const std::string& pathAndQuery) const { return CString::FromUtf8(web.Url(pathAndQuery)); }
   std::size_t QueryRows(const char16_t* key) {
@@ -45,7 +42,7 @@ class Worker : public ::testing::Test {
     return it == h.ctrl->m_mapQueryTables.end() ? 0 : it->second.size();
   }
 
-  HttpTimeouts saved_ = GetHttpTimeouts();
+  TimeoutsFor timeouts{2000ms, kStall};
   sim::SimWebServices web;
   ControlHarness h;
 };
@@ -55,12 +52,12 @@ TEST_F(Worker, LongUrlsAreRequestedCutAndLoggedWhole) {
   web.SetQuery("/q/long", [](const sim::ServedRequest&) { return Rows(1, "L"); });
   ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, CString::FromUtf8(whole), u"L"), 1);
   ASSERT_TRUE(h.PumpUntilUpdates(1));
-  EXPECT_EQ(h.recorder.Logs(3), std::vector<std::string>{"HTTP Query = " + whole});
+  EXPECT_EQ(h.events.Logs(3), std::vector<std::string>{"HTTP Query = " + whole});
   const auto served = web.Requests();
   ASSERT_EQ(served.size(), 1u);
   const std::string cut = whole.substr(0, kMaxUrlLength);
   EXPECT_EQ(served[0].target, cut.substr(web.Url("").size()));
-  EXPECT_EQ(h.recorder.Updates(), std::vector<std::string>{"QueryUpdate(L)"});
+  EXPECT_EQ(h.events.Updates(), std::vector<std::string>{"QueryUpdate(L)"});
 }
 
 TEST_F(Worker, ProxyIsUsedOnlyWithHostAndPort) {
@@ -73,12 +70,12 @@ TEST_F(Worker, ProxyIsUsedOnlyWithHostAndPort) {
   } cases[] = {{u"127.0.0.1", 0, true}, {u"", closed, true}, {u"127.0.0.1", closed, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(CString(c.host).ToUtf8() + ":" + std::to_string(c.port));
-    h.recorder.Clear();
+    h.events.Clear();
     h.ctrl->m_strProxyAddress = c.host;
     h.ctrl->m_nProxyPort = c.port;
     ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, Url("/q/p"), u"P"), 1);
     ASSERT_TRUE(h.PumpUntilUpdates(1));
-    EXPECT_EQ(h.recorder.Logs(0).empty(), c.reaches);
+    EXPECT_EQ(h.events.Logs(0).empty(), c.reaches);
   }
 }
 
@@ -105,8 +102,8 @@ TEST_P(WorkerFaults, EndInOneUpdateAndTheirStatus) {
     if (auto at = text.find("{url}"); at != std::string::npos) text.replace(at, 5, url.ToUtf8());
     failures.push_back(text);
   }
-  EXPECT_EQ(h.recorder.Logs(0), failures);
-  EXPECT_EQ(h.recorder.Updates(), std::vector<std::string>{"QueryUpdate(F)"});
+  EXPECT_EQ(h.events.Logs(0), failures);
+  EXPECT_EQ(h.events.Updates(), std::vector<std::string>{"QueryUpdate(F)"});
   EXPECT_EQ(QueryRows(u"F"), c.rows);
 }
 
@@ -140,15 +137,15 @@ TEST_F(Worker, FiftyConcurrentRequestsAreAllAnsweredOneAtATime) {
     ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, CString::FromUtf8(url), CString::FromUtf8("Q" + n + ",t")), 1);
   }
   ASSERT_TRUE(h.PumpUntilUpdates(kRequests));
-  const auto updates = h.recorder.Updates();
+  const auto updates = h.events.Updates();
   EXPECT_EQ(std::set<std::string>(updates.begin(), updates.end()).size(), std::size_t{kRequests});
-  const auto events = h.recorder.Summary();
+  const auto events = h.events.Summary();
   for (std::size_t e = 0; e < events.size(); ++e) {
     if (!events[e].starts_with("Log(0,")) continue;
     ASSERT_LT(e + 1, events.size());
     EXPECT_EQ(events[e], "Log(0,Query資料不完整,URL=" + urlOf[events[e + 1]] + ")");
   }
-  EXPECT_EQ(h.recorder.Logs(0).size(), std::size_t{kRequests / 5});
+  EXPECT_EQ(h.events.Logs(0).size(), std::size_t{kRequests / 5});
   for (int i = 0; i < kRequests; ++i) {
     const CString key = CString::FromUtf8("Q" + std::to_string(i));
     auto it = h.ctrl->m_mapQueryTables.find(key);
@@ -179,8 +176,8 @@ TEST_F(Worker, ControlDestroyedWhileWorkersRun) {
   EXPECT_EQ(loop.QueuedCount(), 3u);
   h.ctrl.reset();
   EXPECT_TRUE(WaitForWorkers(kPatience));
-  EXPECT_TRUE(h.recorder.Updates().empty());
-  EXPECT_EQ(h.recorder.Logs(3).size(), 6u);
+  EXPECT_TRUE(h.events.Updates().empty());
+  EXPECT_EQ(h.events.Logs(3).size(), 6u);
   loop.RunPending();  // nothing is left to deliver
 }
 
@@ -202,8 +199,8 @@ TEST_F(Worker, ThreadProcedureWithoutJobOrWindowSendsNothing) {
     job->window = h.ctrl->GetSafeHwnd();
     EXPECT_EQ(HttpQueryThread(job), exitCode) << url.ToUtf8();
   }
-  EXPECT_EQ(h.recorder.Updates(), (std::vector<std::string>{"QueryUpdate(O)", "QueryUpdate(O)"}));
-  EXPECT_EQ(h.recorder.Logs(0).size(), 1u);
+  EXPECT_EQ(h.events.Updates(), (std::vector<std::string>{"QueryUpdate(O)", "QueryUpdate(O)"}));
+  EXPECT_EQ(h.events.Logs(0).size(), 1u);
 }
 
 struct FetchCase {

@@ -3,8 +3,7 @@
 // a failing product service still ends in LoginReady after its message box.
 #include <gtest/gtest.h>
 
-#include "control/control_fixture.h"
-#include "platform/message_box.h"
+#include "common/control_util.h"
 #include "sim/SimWebServices.h"
 
 namespace kdx {
@@ -20,17 +19,7 @@ constexpr const char16_t* kAccount = u"9A950012345";
 
 class LoginSessionTest : public test::ControlTest, public testing::WithParamInterface<Fault> {
  protected:
-  void SetUp() override {
-    ControlTest::SetUp();
-    previous_ = SetMessageBoxPresenter(boxes);
-  }
-  void TearDown() override {
-    SetMessageBoxPresenter(previous_);
-    ControlTest::TearDown();
-  }
-
-  std::shared_ptr<ScriptedMessageBoxPresenter> boxes = std::make_shared<ScriptedMessageBoxPresenter>();
-  std::shared_ptr<MessageBoxPresenter> previous_;
+  test::RecordedBoxes boxes;
   sim::SimWebServices web;
 };
 
@@ -44,13 +33,13 @@ TEST_P(LoginSessionTest, ProductTableThenLoginReadyThenNumberedRows) {
 
   const std::size_t products = sim::DefaultProducts().size();
   if (GetParam() == Fault::None) {
-    EXPECT_TRUE(boxes->Shown().empty());
+    EXPECT_TRUE(boxes.Shown().empty());
     EXPECT_EQ(ctrl->m_mapObProductCode.size(), products);
     EXPECT_EQ(ctrl->m_mapObCodeToKey.size(), products);
   } else {
-    ASSERT_EQ(boxes->Shown().size(), 1u);
-    EXPECT_EQ(boxes->Shown()[0].caption, u"錯誤");
-    EXPECT_EQ(boxes->Shown()[0].type, MB_OK | MB_ICONERROR | MB_TOPMOST);
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].caption, u"錯誤");
+    EXPECT_EQ(boxes.Shown()[0].type, MB_OK | MB_ICONERROR | MB_TOPMOST);
     EXPECT_TRUE(ctrl->m_mapObProductCode.empty());
   }
 

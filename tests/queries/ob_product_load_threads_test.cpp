@@ -1,8 +1,7 @@
 // The product list loaded over HTTP from the simulated services, as at log-in.
 #include <gtest/gtest.h>
 
-#include "control_util.h"
-#include "platform/message_box.h"
+#include "common/control_util.h"
 #include "queries/ObProductTable.h"
 #include "sim/SimWebServices.h"
 
@@ -21,11 +20,7 @@ const std::vector<sim::ObProduct> kProducts = {
 
 class ObProductLoad : public ::testing::TestWithParam<sim::Fault> {
  protected:
-  ObProductLoad() : previous_(SetMessageBoxPresenter(boxes)) {}
-  ~ObProductLoad() override { SetMessageBoxPresenter(previous_); }
-
-  std::shared_ptr<ScriptedMessageBoxPresenter> boxes = std::make_shared<ScriptedMessageBoxPresenter>();
-  std::shared_ptr<MessageBoxPresenter> previous_;
+  RecordedBoxes boxes;
   sim::SimWebServices web;
   ControlHarness h;
 };
@@ -38,7 +33,7 @@ TEST_P(ObProductLoad, FillsTheFourTablesOnTopOfWhatTheyHeld) {
   h.ctrl->m_mapObProductCode[u"KEEP"] = u"KC";
   h.ctrl->LoadObProductTable();
 
-  EXPECT_TRUE(boxes->Shown().empty());
+  EXPECT_TRUE(boxes.Shown().empty());
   ASSERT_EQ(web.Requests().size(), 1u);
   EXPECT_EQ(web.Requests()[0].target, "/ob-bin/obstkid.cgi?ARG=*,BRK9");
   EXPECT_EQ(h.ctrl->m_mapObProductCode,
@@ -48,7 +43,7 @@ TEST_P(ObProductLoad, FillsTheFourTablesOnTopOfWhatTheyHeld) {
   EXPECT_EQ(
       h.ctrl->m_mapObCodeToKey,
       (Table{{u"ES", u"F|CME|ES|202406|0|0"}, {u"ESM", u"F|CME|ES|202406|0|0"}, {u"ZC", u"F|CBT|ZC|202407|0|0"}}));
-  EXPECT_TRUE(h.recorder.Events().empty());
+  EXPECT_TRUE(h.events.Events().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Bodies, ObProductLoad, ::testing::Values(sim::Fault::None, sim::Fault::GarbageLines),
@@ -60,7 +55,6 @@ TEST(ObProductLoadSettings, HostAndBrokerDefaultToTheLogInValues) {
     std::vector<std::pair<const char16_t*, const char16_t*>> profile;
     const char* target;
   } cases[] = {
-      {{}, "/ob-bin/obstkid.cgi?ARG=*,ZAZ"},
       {{{u"ObProductHost", u""}, {u"ObBrokerCode", u""}}, "/ob-bin/obstkid.cgi?ARG=*,ZAZ"},
       {{{u"obbrokercode", u"ANYCASE"}}, "/ob-bin/obstkid.cgi?ARG=*,ANYCASE"},
   };

@@ -3,10 +3,9 @@
 
 #include <ostream>
 
-#include "control_util.h"
-#include "platform/message_box.h"
+#include "common/control_util.h"
 #include "queries/ObProductTable.h"
-#include "raw_server_util.h"
+#include "common/raw_server_util.h"
 #include "sim/record_encoder.h"
 
 namespace kdx::test {
@@ -90,33 +89,21 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"RawStringRecordsRead", {H(100), D(Entry("K", "S", "EX", "C", 200)), E()}, {"K|S|EX|C"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Records the owner of each box too.
-class OwnerRecordingPresenter : public ScriptedMessageBoxPresenter {
- public:
-  int Show(WindowHandle owner, const MessageBoxRequest& request) override {
-    owners.push_back(owner);
-    return ScriptedMessageBoxPresenter::Show(owner, request);
-  }
-  std::vector<WindowHandle> owners;
-};
-
 TEST(ObProductTable, FailureShowsTheErrorBoxAndKeepsTheTables) {
-  auto presenter = std::make_shared<OwnerRecordingPresenter>();
-  auto previous = SetMessageBoxPresenter(presenter);
+  RecordedBoxes boxes;
   ControlHarness h;
   h.ctrl->m_mapObProductCode[u"K"] = u"OLD";
   h.ctrl->m_mapProfile[u"ObProductHost"] = CString::FromUtf8("127.0.0.1:" + std::to_string(ClosedPort()));
   h.ctrl->LoadObProductTable();
-  SetMessageBoxPresenter(previous);
-  ASSERT_EQ(presenter->Shown().size(), 1u);
-  const MessageBoxRequest& box = presenter->Shown()[0];
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  const MessageBoxRequest& box = boxes.Shown()[0];
   EXPECT_EQ(box.text, CString(u"無法取得國外商品代表對應表，\r\n請重新嘗試登入，否則將無法正確下單!"));
   EXPECT_EQ(box.caption, CString(u"錯誤"));
   EXPECT_EQ(box.type, MB_OK | MB_ICONERROR | MB_TOPMOST);
-  EXPECT_TRUE(presenter->owners[0] == h.ctrl->GetSafeHwnd());
+  EXPECT_TRUE(boxes.Owners()[0] == h.ctrl->GetSafeHwnd());
   EXPECT_EQ(h.ctrl->m_mapObProductCode.size(), 1u);
   EXPECT_EQ(h.ctrl->m_mapObProductCode[u"K"], CString(u"OLD"));
-  EXPECT_TRUE(h.recorder.Events().empty());
+  EXPECT_TRUE(h.events.Events().empty());
 }
 
 }  // namespace

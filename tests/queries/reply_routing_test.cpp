@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "control_util.h"
+#include "common/control_util.h"
 #include "platform/system.h"
 #include "queries/HttpQuery.h"
 #include "sim/record_encoder.h"
@@ -41,57 +41,35 @@ TEST_P(ReplyOutcome, FiresTheStatusEventsInOrder) {
   const ReplyCase& c = GetParam();
   ControlHarness h;
   h.Reply(c.infoType, 0, c.body ? &*c.body : nullptr, c.requestName);
-  EXPECT_EQ(h.recorder.Summary(), c.events);
+  EXPECT_EQ(h.events.Summary(), c.events);
   std::size_t rows = h.ctrl->m_arrStatementRows[4].size();
   for (const auto& [key, table] : h.ctrl->m_mapQueryTables) rows += table.size();
   EXPECT_EQ(rows, c.rows);
 }
 
+const std::string kNoReply = "Log(0,伺服器沒有回應,URL=http://host/x)";
+const std::string kIncomplete = "Log(0,Query資料不完整,URL=http://host/x)";
+
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ReplyOutcome,
     ::testing::Values(
-        ReplyCase{
-            "NoBody", 2, u"G_A", std::nullopt, {"Log(0,伺服器沒有回應,URL=http://host/x)", "StatementUpdate(2)"}, 0},
+        ReplyCase{"NoBody", 2, u"G_A", std::nullopt, {kNoReply, "StatementUpdate(2)"}, 0},
         ReplyCase{"DataOnly", 100, u"Q", Body({kData1, kData2}), {"QueryUpdate(Q)"}, 2},
-        ReplyCase{"ErrorAfterDataEndsTheReply",
-                  100,
-                  u"Q",
-                  Body({kData1, kError, kData2}),
-                  {"Log(0,查詢失敗)", "QueryUpdate(Q)"},
-                  1},
+        ReplyCase{"ErrorAfterDataEndsTheReply", 100, u"Q", Body({kData1, kError, kData2}),
+                  {"Log(0,查詢失敗)", "QueryUpdate(Q)"}, 1},
         ReplyCase{"ErrorFirst", 6, u"", Body({kError, kData1}), {"Log(0,查詢失敗)", "StatementUpdate(4)"}, 0},
-        ReplyCase{"ErrorWithoutText",
-                  2,
-                  u"",
-                  Body({Line('1', MakeRecord({{68, "9"}}))}),
-                  {"Log(0,)", "StatementUpdate(2)"},
-                  0},
-        ReplyCase{"NoRecordLines",
-                  2,
-                  u"",
-                  std::string("hello\r\nworld\r\nd0D\r\nd0X abc"),
-                  {"Log(0,Query資料不完整,URL=http://host/x)", "StatementUpdate(2)"},
-                  0},
-        ReplyCase{"OtherKindsAndBadChecksSkipped",
-                  100,
-                  u"Q",
+        ReplyCase{"ErrorWithoutText", 2, u"", Body({Line('1', MakeRecord({{68, "9"}}))}),
+                  {"Log(0,)", "StatementUpdate(2)"}, 0},
+        ReplyCase{"NoRecordLines", 2, u"", std::string("hello\r\nworld\r\nd0D\r\nd0X abc"),
+                  {kIncomplete, "StatementUpdate(2)"}, 0},
+        ReplyCase{"OtherKindsAndBadChecksSkipped", 100, u"Q",
                   Body({Line('2', MakeRecord({{1, "x"}})), BadCheck(MakeRecord({{1, "a"}})), "d0D "}),
-                  {"Log(0,Query資料不完整,URL=http://host/x)", "QueryUpdate(Q)"},
-                  0},
-        ReplyCase{"GarbageAmongData",
-                  100,
-                  u"Q",
-                  Body({"junk", kData1, BadCheck(MakeRecord({{1, "b"}})), "", kData2}),
-                  {"QueryUpdate(Q)"},
-                  2},
-        ReplyCase{"LoneLineFeedsAndCarriageReturns",
-                  100,
-                  u"Q",
-                  "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r",
-                  {"QueryUpdate(Q)"},
-                  2},
+                  {kIncomplete, "QueryUpdate(Q)"}, 0},
+        ReplyCase{"GarbageAmongData", 100, u"Q", Body({"junk", kData1, BadCheck(MakeRecord({{1, "b"}})), "", kData2}),
+                  {"QueryUpdate(Q)"}, 2},
+        ReplyCase{"LoneLineFeedsAndCarriageReturns", 100, u"Q", "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r",
+                  {"QueryUpdate(Q)"}, 2},
         ReplyCase{"PerformanceUpdatesStatementFour", 6, u"", Body({kData1}), {"StatementUpdate(4)"}, 1},
-        ReplyCase{"RightsUpdatesStatementTwo", 2, u"G_A", Body({kData1}), {"StatementUpdate(2)"}, 0},
         ReplyCase{"OtherInfoTypeUpdatesItself", 9, u"", Body({kData1}), {"StatementUpdate(9)"}, 0},
         ReplyCase{"QueryNameCutAtFirstComma", 100, u"Q,C1,x", Body({kData1}), {"QueryUpdate(Q)"}, 1},
         ReplyCase{"QueryNameStartingWithComma", 100, u",C1", Body({kData1}), {"QueryUpdate(,C1)"}, 1}),
@@ -100,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReplyRouting, UnknownModesDoNothing) {
   ControlHarness h;
   for (int mode : {0, 3, -2}) h.ctrl->DispatchReply(2, 0, MakeRecord({{69, "x"}}), mode, u"");
-  EXPECT_TRUE(h.recorder.Events().empty());
+  EXPECT_TRUE(h.events.Events().empty());
 }
 
 TEST(ReplyRouting, RightsRowTakesTheTableFields) {
@@ -113,7 +91,7 @@ TEST(ReplyRouting, RightsRowTakesTheTableFields) {
   const std::string body = Body({Line('0', MakeRecord(fields)), Line('0', MakeRecord({{11, "only"}}))});
   h.Reply(2, 3, &body, u"G1_A1");
   h.Reply(2, 2, &body, u"G0_A0");  // an older request: no rows, still an update
-  EXPECT_EQ(h.recorder.Updates(), (std::vector<std::string>{"StatementUpdate(2)", "StatementUpdate(2)"}));
+  EXPECT_EQ(h.events.Updates(), (std::vector<std::string>{"StatementUpdate(2)", "StatementUpdate(2)"}));
   ASSERT_EQ(h.ctrl->m_arrStatementRows[2].size(), 2u);
   const char* expected[19] = {"f11", "BRK", "G1_A1", "f2", "f3", "", "f4", "f5", "",   "",
                               "f6",  "f7",  "f8",    "",   "f9", "", "",   "",   "f10"};
@@ -139,20 +117,10 @@ TEST(ReplyRouting, PerformanceRowsNeedKindFourAndTheCurrentSequence) {
   h.Reply(6, 5, &body);
   h.Reply(6, 4, &body);  // older: dropped
   SetLocalTimeOverride(std::nullopt);
-  EXPECT_EQ(h.recorder.Updates(), (std::vector<std::string>{"StatementUpdate(4)", "StatementUpdate(4)"}));
+  EXPECT_EQ(h.events.Updates(), (std::vector<std::string>{"StatementUpdate(4)", "StatementUpdate(4)"}));
   ASSERT_EQ(h.ctrl->m_arrStatementRows[4].size(), 4u);
-  const std::vector<std::string> expected = {"BRK",
-                                             "acct",
-                                             "PROD",
-                                             "PROD",
-                                             "202406",
-                                             "B",
-                                             "f6",
-                                             "f5",
-                                             "EX",
-                                             "RMB",
-                                             "2024/03/07 09:05:01",
-                                             "ORV.G_EX.PROD.202406"};
+  const std::vector<std::string> expected = {"BRK", "acct", "PROD", "PROD", "202406", "B", "f6", "f5", "EX", "RMB",
+                                             "2024/03/07 09:05:01", "ORV.G_EX.PROD.202406"};
   const FieldRecord& row = *h.ctrl->m_arrStatementRows[4][0];
   for (int i = 0; i < 12; ++i) EXPECT_EQ(Utf8(CString(row.GetStringView(i))), expected[i]) << "row field " << i;
   const char* sides[] = {"B", "S", "2", ""};
@@ -169,7 +137,7 @@ TEST(ReplyRouting, QueryRowsCopyEveryFieldTagTheRowAndCheckTheSequencePerKey) {
   h.Reply(100, 1, &body, u"Q,OLD");  // an older request of the key
   h.Reply(100, 0, &body, u"R");      // a key never requested has sequence 0
   h.Reply(100, 1, &body, u"S");      // ... so a reply with 1 is not current
-  EXPECT_EQ(h.recorder.Updates().size(), 6u);
+  EXPECT_EQ(h.events.Updates().size(), 6u);
   ASSERT_EQ(h.ctrl->m_mapQueryTables[u"Q"].size(), 3u);
   EXPECT_EQ(h.ctrl->m_mapQueryTables[u"R"].size(), 1u);
   EXPECT_FALSE(h.ctrl->m_mapQueryTables.contains(u"S"));

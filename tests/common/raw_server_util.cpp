@@ -1,4 +1,4 @@
-#include "raw_server_util.h"
+#include "common/raw_server_util.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,8 +1,11 @@
-#include "control_util.h"
+#include "common/control_util.h"
 
 #include <cstdlib>
+#include <optional>
 
+#include "platform/codepage.h"
 #include "platform/message_window.h"
+#include "platform/system.h"
 #include "queries/HttpQuery.h"
 #include "sim/record_encoder.h"
 
@@ -17,20 +20,24 @@ const bool kLoopbackDirect = [] {
 
 }  // namespace
 
+VARIANT CallByName(IDispatch& target, std::u16string_view name, std::vector<VARIANT> args) {
+  VARIANT result;
+  EXPECT_EQ(InvokeByName(target, name, DISPATCH_METHOD, args, &result), S_OK) << Utf16ToUtf8(name);
+  return result;
+}
+
 std::string Utf8(const CString& text) { return text.ToUtf8(); }
 
 ControlHarness::ControlHarness() : ctrl(std::make_unique<CORV_Velmar_KDXCtrl>()) {
-  ctrl->FindConnectionPoint()->Advise(recorder.Sink());
+  EXPECT_NE(ctrl->FindConnectionPoint()->Advise(events.Sink()), 0u);
 }
-
-ControlHarness::~ControlHarness() = default;
 
 bool ControlHarness::PumpUntil(const std::function<bool()>& done) {
   return MessageLoop::ForCurrentThread().RunUntil(done, kPatience);
 }
 
 bool ControlHarness::PumpUntilUpdates(std::size_t count) {
-  return PumpUntil([&] { return recorder.Updates().size() >= count; });
+  return PumpUntil([&] { return events.Updates().size() >= count; });
 }
 
 void ControlHarness::Reply(long infoType, long sequence, const std::string* body, const CString& name,
@@ -46,6 +53,40 @@ void ControlHarness::Reply(long infoType, long sequence, const std::string* body
   ctrl->GetSafeHwnd().SendMessage(WM_HTTPREPLY, reinterpret_cast<WPARAM>(&job),
                                   body ? reinterpret_cast<LPARAM>(copy.data()) : 0);
 }
+
+void ControlTest::SetUp() {
+  sim::SimTradeApi::ResetCounters();
+  Register(sim::SimConfig{});
+}
+
+void ControlTest::TearDown() {
+  ctrl.reset();
+  Pump();
+  EXPECT_EQ(sim::SimTradeApi::DestroyedInsideOwnCall(), 0);
+  EXPECT_EQ(sim::SimTradeApi::AliveCount(), 0);
+  sim::SimTradeApi::Unregister();
+  SetModuleFileNameOverride(std::nullopt);
+}
+
+void ControlTest::LogIn(const std::string& section) {
+  ASSERT_EQ(Login(Ini(section)), 0);
+  Pump();
+  ASSERT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
+  events.Clear();
+}
+
+RecordedBoxes::RecordedBoxes() : previous_(SetMessageBoxPresenter(presenter_)) {}
+RecordedBoxes::~RecordedBoxes() { SetMessageBoxPresenter(previous_); }
+
+int RecordedBoxes::Presenter::Show(WindowHandle owner, const MessageBoxRequest& request) {
+  owners.push_back(owner);
+  return ScriptedMessageBoxPresenter::Show(owner, request);
+}
+
+TimeoutsFor::TimeoutsFor(std::chrono::milliseconds connect, std::chrono::milliseconds stall) {
+  SetHttpTimeouts(connect, stall);
+}
+TimeoutsFor::~TimeoutsFor() { SetHttpTimeouts(saved.connect, saved.stall); }
 
 FieldRecord MakeRecord(std::vector<std::pair<int, std::string>> strings, std::vector<std::pair<int, int64_t>> numbers) {
   FieldRecord r;

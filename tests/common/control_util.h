@@ -1,0 +1,104 @@
+// Driving the control as a host does: a control with a recording sink, the fixture that logs in
+// against the simulated component, reply bodies built with the record encoder, and the
+// process-wide settings (message boxes, HTTP time-outs) a test replaces for its duration.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/host_util.h"
+#include "control/KdxCtrl.h"
+#include "platform/http_client.h"
+#include "platform/message_box.h"
+#include "record/field_record.h"
+#include "sim/SimTradeApi.h"
+
+namespace kdx::test {
+
+using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
+
+inline constexpr auto kPatience = 20s;  // reached only when something is broken
+
+// A method called by name through the automation interface, as a host calls it.
+VARIANT CallByName(IDispatch& target, std::u16string_view name, std::vector<VARIANT> args = {});
+
+// A control with a recorder advised, owned by the calling (user-interface) thread.
+struct ControlHarness {
+  ControlHarness();
+  ControlHarness(const ControlHarness&) = delete;
+  ControlHarness& operator=(const ControlHarness&) = delete;
+
+  // Pumps this thread's loop until done() or kPatience.
+  bool PumpUntil(const std::function<bool()>& done);
+  bool PumpUntilUpdates(std::size_t count);  // until that many update events have arrived
+  // Hands a reply to the control as a worker would (lParam 0 when body is null).
+  void Reply(long infoType, long sequence, const std::string* body, const CString& name = {},
+             const CString& url = u"http://host/x");
+
+  EventRecorder events;
+  std::unique_ptr<CORV_Velmar_KDXCtrl> ctrl;
+};
+
+// The simulated trade-API component registered for every test; afterwards no instance may be
+// left alive, nor have been destroyed inside its own call.
+class ControlTest : public testing::Test, public ControlHarness {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  static void Register(sim::SimConfig config) { sim::SimTradeApi::Register(std::move(config)); }
+  std::u16string Ini(const std::string& section) { return folder.Write("kdx.ini", "[Sim]\n" + section); }
+  VARIANT Call(std::u16string_view name, std::vector<VARIANT> args = {}) {
+    return CallByName(*ctrl, name, std::move(args));
+  }
+  long Login(const std::u16string& path, const std::u16string& section = u"Sim") {
+    return Call(u"Login", {VARIANT(path), VARIANT(section)}).lVal;
+  }
+  long Status() { return Call(u"GetConnectStatus").lVal; }
+  // Logs in with the default account and empties the event record.
+  void LogIn(const std::string& section = "RocID=a1\n");
+
+  TempFolder folder;
+};
+
+// Message boxes answered with IDOK and recorded, with their owners, while this lives.
+class RecordedBoxes {
+ public:
+  RecordedBoxes();
+  ~RecordedBoxes();
+  const std::vector<MessageBoxRequest>& Shown() const { return presenter_->Shown(); }
+  const std::vector<WindowHandle>& Owners() const { return presenter_->owners; }
+
+ private:
+  struct Presenter : ScriptedMessageBoxPresenter {
+    int Show(WindowHandle owner, const MessageBoxRequest& request) override;
+    std::vector<WindowHandle> owners;
+  };
+  std::shared_ptr<Presenter> presenter_ = std::make_shared<Presenter>();
+  std::shared_ptr<MessageBoxPresenter> previous_;
+};
+
+// HTTP time-outs for one test, the previous ones again afterwards.
+struct TimeoutsFor {
+  TimeoutsFor(std::chrono::milliseconds connect, std::chrono::milliseconds stall);
+  ~TimeoutsFor();
+  HttpTimeouts saved = GetHttpTimeouts();
+};
+
+// A record with string fields (number, UTF-8 text) and numeric fields (number, value).
+FieldRecord MakeRecord(std::vector<std::pair<int, std::string>> strings,
+                       std::vector<std::pair<int, int64_t>> numbers = {});
+// One reply line of the kind ("d" kind "D " RecordText), no line end.
+std::string Line(char kind, const FieldRecord& record);
+// Lines joined with "\r\n".
+std::string Body(const std::vector<std::string>& lines);
+
+std::string Utf8(const CString& text);
+
+}  // namespace kdx::test
