@@ -48,40 +48,27 @@ bool IsValidVarType(VARTYPE vt) noexcept {
   }
 }
 
+namespace {
+
+// A VARIANT of type vt with one union member set.
+template <class T>
+VARIANT Scalar(VARTYPE vt, T VARIANT::*member, T value) noexcept {
+  VARIANT r;
+  r.vt = vt;
+  r.*member = value;
+  return r;
+}
+
+}  // namespace
+
 VARIANT VARIANT::Bool(bool v) noexcept {
-  VARIANT r;
-  r.vt = VT_BOOL;
-  r.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-  return r;
+  return Scalar(VT_BOOL, &VARIANT::boolVal, v ? VARIANT_TRUE : VARIANT_FALSE);
 }
-
-VARIANT VARIANT::I2(SHORT v) noexcept {
-  VARIANT r;
-  r.vt = VT_I2;
-  r.iVal = v;
-  return r;
-}
-
-VARIANT VARIANT::I8(LONGLONG v) noexcept {
-  VARIANT r;
-  r.vt = VT_I8;
-  r.llVal = v;
-  return r;
-}
-
-VARIANT VARIANT::UI1(BYTE v) noexcept {
-  VARIANT r;
-  r.vt = VT_UI1;
-  r.bVal = v;
-  return r;
-}
-
-VARIANT VARIANT::R4(float v) noexcept {
-  VARIANT r;
-  r.vt = VT_R4;
-  r.fltVal = v;
-  return r;
-}
+VARIANT VARIANT::I2(SHORT v) noexcept { return Scalar(VT_I2, &VARIANT::iVal, v); }
+VARIANT VARIANT::I8(LONGLONG v) noexcept { return Scalar(VT_I8, &VARIANT::llVal, v); }
+VARIANT VARIANT::UI1(BYTE v) noexcept { return Scalar(VT_UI1, &VARIANT::bVal, v); }
+VARIANT VARIANT::R4(float v) noexcept { return Scalar(VT_R4, &VARIANT::fltVal, v); }
+VARIANT VARIANT::Error(SCODE code) noexcept { return Scalar(VT_ERROR, &VARIANT::scode, code); }
 
 VARIANT VARIANT::Null() noexcept {
   VARIANT r;
@@ -89,18 +76,8 @@ VARIANT VARIANT::Null() noexcept {
   return r;
 }
 
-VARIANT VARIANT::Error(SCODE code) noexcept {
-  VARIANT r;
-  r.vt = VT_ERROR;
-  r.scode = code;
-  return r;
-}
-
 VARIANT VARIANT::ByRef(VARIANT* target) noexcept {
-  VARIANT r;
-  r.vt = VT_BYREF | VT_VARIANT;
-  r.pvarVal = target;
-  return r;
+  return Scalar(static_cast<VARTYPE>(VT_BYREF | VT_VARIANT), &VARIANT::pvarVal, target);
 }
 
 VARIANT VARIANT::Array(SAFEARRAY* psa) noexcept {

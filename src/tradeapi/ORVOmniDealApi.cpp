@@ -79,8 +79,7 @@ std::array<VARIANT, 3> Triple(long a, long b, long c) {
 }  // namespace
 
 CString CORVOMNIDEALAPI::GetLoginDataString(long kind, long row, long field) {
-  auto args = Triple(kind, row, field);
-  return CString(Invoke(omnideal::GetLoginDataString, DISPATCH_METHOD, VT_BSTR, args).bstrVal);
+  return CString(ReadField(omnideal::GetLoginDataString, VT_BSTR, kind, row, field).bstrVal);
 }
 
 void CORVOMNIDEALAPI::SetTradeAccount(long marketKind, const CString& branch, const CString& account) {
@@ -89,24 +88,22 @@ void CORVOMNIDEALAPI::SetTradeAccount(long marketKind, const CString& branch, co
   Invoke(omnideal::SetTradeAccount, DISPATCH_METHOD, VT_EMPTY, args);
 }
 
+VARIANT CORVOMNIDEALAPI::ReadField(DISPID id, VARTYPE type, long kind, long row, long field) {
+  auto args = Triple(kind, row, field);
+  return Invoke(id, DISPATCH_METHOD, type, args);
+}
+
 CString CORVOMNIDEALAPI::GetDataString(long kind, long row, long field) {
-  auto args = Triple(kind, row, field);
-  return CString(Invoke(omnideal::GetDataString, DISPATCH_METHOD, VT_BSTR, args).bstrVal);
+  return CString(ReadField(omnideal::GetDataString, VT_BSTR, kind, row, field).bstrVal);
 }
-
 long CORVOMNIDEALAPI::GetDataValue(long kind, long row, long field) {
-  auto args = Triple(kind, row, field);
-  return Invoke(omnideal::GetDataValue, DISPATCH_METHOD, VT_I4, args).lVal;
+  return ReadField(omnideal::GetDataValue, VT_I4, kind, row, field).lVal;
 }
-
 CString CORVOMNIDEALAPI::GetOBDataString(long kind, long row, long field) {
-  auto args = Triple(kind, row, field);
-  return CString(Invoke(omnideal::GetOBDataString, DISPATCH_METHOD, VT_BSTR, args).bstrVal);
+  return CString(ReadField(omnideal::GetOBDataString, VT_BSTR, kind, row, field).bstrVal);
 }
-
 double CORVOMNIDEALAPI::GetOBDataValue(long kind, long row, long field) {
-  auto args = Triple(kind, row, field);
-  return Invoke(omnideal::GetOBDataValue, DISPATCH_METHOD, VT_R8, args).dblVal;
+  return ReadField(omnideal::GetOBDataValue, VT_R8, kind, row, field).dblVal;
 }
 
 long CORVOMNIDEALAPI::CallOrder(DISPID id, VARIANT* order) {

@@ -84,6 +84,8 @@ class CORVOMNIDEALAPI {
   // InvokeHelper: a failed call yields an empty result of the declared type.
   VARIANT Invoke(DISPID id, WORD flags, VARTYPE resultType, std::span<VARIANT> args);
   void SetProperty(DISPID id, VARIANT value);
+  // The (kind, row, field) readers of login data and report tables.
+  VARIANT ReadField(DISPID id, VARTYPE type, long kind, long row, long field);
   long CallOrder(DISPID id, VARIANT* order);
   long CallReduce(DISPID id, long quantity, VARIANT* order);
 

@@ -5,19 +5,13 @@
 #include <limits>
 
 #include "platform/cstring.h"
+#include "platform/cstring_rows.h"
 
 namespace kdx {
 namespace {
 
-struct Row {
-  const char* name;
-  CString got;
-  const char16_t* expected;
-};
-
-void Check(std::initializer_list<Row> rows) {
-  for (const auto& r : rows) EXPECT_EQ(r.got.ToUtf8(), CString(r.expected).ToUtf8()) << r.name;
-}
+using test::Check;
+using test::Row;
 
 enum class Side { Buy = 1, Sell = 2 };
 

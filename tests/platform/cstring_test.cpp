@@ -1,4 +1,5 @@
 #include "platform/cstring.h"
+#include "platform/cstring_rows.h"
 
 #include <gtest/gtest.h>
 #include <locale.h>
@@ -12,20 +13,10 @@
 
 namespace kdx {
 
-void PrintTo(const CString& s, std::ostream* os) { *os << '"' << s.ToUtf8() << '"'; }
-
 namespace {
 
-// A result computed in the table, its expected text, and a name for the failure message.
-struct Row {
-  const char* name;
-  CString got;
-  const char16_t* expected;
-};
-
-void Check(std::initializer_list<Row> rows) {
-  for (const auto& r : rows) EXPECT_EQ(r.got, CString(r.expected)) << r.name;
-}
+using test::Check;
+using test::Row;
 
 const char16_t* const kNull = nullptr;
 
