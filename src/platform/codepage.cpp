@@ -27,11 +27,12 @@ std::string IconvName(unsigned codePage) {
 unsigned Resolve(unsigned codePage) { return codePage == CP_ACP ? AnsiCodePage() : codePage; }
 
 // One iconv pass; on an invalid or incomplete sequence, emits `bad` and skips one unit.
+// nullopt when there is no converter between the two.
 template <class Out, class In>
-Out IconvConvert(const char* to, const char* from, const In* data, std::size_t count, const Out& bad) {
+std::optional<Out> IconvConvert(const char* to, const char* from, const In* data, std::size_t count, const Out& bad) {
   Out out;
   iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   using OutChar = typename Out::value_type;
   char* in = const_cast<char*>(reinterpret_cast<const char*>(data));
   std::size_t inLeft = count * sizeof(In);
@@ -124,7 +125,7 @@ std::string Utf16ToUtf8(std::u16string_view t) {
   return out;
 }
 
-std::u16string MultiByteToWide(unsigned codePage, std::string_view bytes) {
+std::optional<std::u16string> TryMultiByteToWide(unsigned codePage, std::string_view bytes) {
   codePage = Resolve(codePage);
   if (codePage == CP_UTF8) {
     std::u16string out(bytes.size(), u'\0');
@@ -135,12 +136,20 @@ std::u16string MultiByteToWide(unsigned codePage, std::string_view bytes) {
                       std::u16string(1, kReplacement));
 }
 
-std::string WideToMultiByte(unsigned codePage, std::u16string_view text) {
+std::optional<std::string> TryWideToMultiByte(unsigned codePage, std::u16string_view text) {
   codePage = Resolve(codePage);
   if (codePage == CP_UTF8) return Utf16ToUtf8(text);
   // Unmappable characters become '?', as the Windows default character does.
   return IconvConvert(IconvName(codePage).c_str(), IconvName(1200).c_str(), text.data(), text.size(),
                       std::string("?"));
+}
+
+std::u16string MultiByteToWide(unsigned codePage, std::string_view bytes) {
+  return TryMultiByteToWide(codePage, bytes).value_or(std::u16string());
+}
+
+std::string WideToMultiByte(unsigned codePage, std::u16string_view text) {
+  return TryWideToMultiByte(codePage, text).value_or(std::string());
 }
 
 }  // namespace kdx

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,11 @@ void SetAnsiCodePage(unsigned codePage);
 
 std::u16string MultiByteToWide(unsigned codePage, std::string_view bytes);
 std::string WideToMultiByte(unsigned codePage, std::u16string_view text);
+
+// As above, but nullopt when the code page has no converter on this system, where the
+// unchecked forms give empty text (a password digest or a URL must not be made of nothing).
+std::optional<std::u16string> TryMultiByteToWide(unsigned codePage, std::string_view bytes);
+std::optional<std::string> TryWideToMultiByte(unsigned codePage, std::u16string_view text);
 
 // Decoder fast path: converts n UTF-8 bytes into dst, which must hold n units
 // (UTF-16 never needs more units than UTF-8 has bytes). Each malformed byte becomes

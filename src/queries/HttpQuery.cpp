@@ -6,7 +6,6 @@
 
 #include "control/KdxCtrl.h"
 #include "platform/http_client.h"
-#include "platform/worker.h"
 
 namespace kdx {
 namespace {
@@ -30,31 +29,6 @@ CString QueryKeyOf(const CString& strName) {
 CString QueryRowTagOf(const CString& strName) {
   const int comma = strName.Find(u',');
   return comma >= 1 ? strName.Mid(comma + 1) : CString();
-}
-
-long CORV_Velmar_KDXCtrl::StartHttpQuery(long nInfoType, long nSequence, const CString& strUrl,
-                                         const CString& strName) {
-  auto* job = new (std::nothrow) HttpJob;
-  if (!job) return 0;
-  try {
-    job->url = strUrl.Left(kMaxUrlLength);
-    job->infoType = static_cast<int32_t>(nInfoType);
-    job->sequence = static_cast<int32_t>(nSequence);
-    job->window = m_wnd.Handle();
-    job->name = strName.Left(kMaxRequestNameLength);
-    job->proxyHost = m_strProxyAddress.Left(kMaxProxyHostLength);
-    job->proxyPort = m_nProxyPort;
-  } catch (const std::bad_alloc&) {
-    delete job;
-    return 0;
-  }
-  FireLog(3, FormatString(u"HTTP Query = %s", strUrl));
-  // Never joined: the worker reports through the window and ends by itself.
-  if (!StartWorker([job] { HttpQueryThread(job); })) {
-    delete job;
-    return 0;
-  }
-  return 1;
 }
 
 bool ReadHttpBody(InternetFile* file, std::string& body) {

@@ -41,9 +41,23 @@ struct HttpJob {
   CString proxyHost;    // at most kMaxProxyHostLength characters
   int32_t proxyPort = 0;
   CString name;  // at most kMaxRequestNameLength characters
-  // Set by the worker on its own copy: the body's length, since a body may hold NUL bytes.
+  // The URL as the Log lines show it: secrets masked, control characters escaped.
+  CString logUrl;
+  // Set by the worker on its own copy: the body's length, since a body may hold NUL bytes,
+  // and whether the body was cut at the reply limit (its last line may then be partial).
   std::size_t bodyLength = 0;
+  bool truncated = false;
 };
+
+// How much one reply may bring: its body bytes (the worker stops reading there) and its data
+// rows (the handler stops storing there). Past either the request ends as cut, with a Log line;
+// what was stored stays. Process-wide, for requests started afterwards; generous by default.
+struct ReplyLimits {
+  std::size_t maxBodyBytes = std::size_t{128} << 20;
+  std::size_t maxRows = 1'000'000;
+};
+void SetReplyLimits(const ReplyLimits& limits);
+ReplyLimits GetReplyLimits();
 
 // The worker's thread procedure: owns and frees the heap job at once. Fetches the URL and
 // sends WM_HTTPREPLY to the job's window with its own job copy (wParam) and the body
@@ -62,6 +76,7 @@ inline constexpr long kFetchUrlNotOpened = 3;
 inline constexpr long kFetchNoData = 6;
 inline constexpr long kFetchIncomplete = 7;
 inline constexpr long kFetchCookieRefused = 8;
+inline constexpr long kFetchTooLarge = 9;  // the body passed ReplyLimits::maxBodyBytes
 
 // Blocks until the transfer ends. On success returns the NUL-terminated body and sets result
 // to its length; on failure returns null with one of the codes above. The proxy host (port
