@@ -21,6 +21,7 @@ struct Instances {
   std::atomic<int> created{0};
   std::atomic<int> alive{0};
   std::atomic<int> destroyedInside{0};
+  std::atomic<int> aliveAtConnect{0};
 };
 
 Instances& Registry() {
@@ -121,6 +122,7 @@ std::shared_ptr<SimTradeApi> SimTradeApi::Last() {
 int SimTradeApi::CreatedCount() { return Registry().created; }
 int SimTradeApi::AliveCount() { return Registry().alive; }
 int SimTradeApi::DestroyedInsideOwnCall() { return Registry().destroyedInside; }
+int SimTradeApi::AliveAtLastConnect() { return Registry().aliveAtConnect; }
 
 void SimTradeApi::ResetCounters() {
   Registry().created = 0;
@@ -129,6 +131,10 @@ void SimTradeApi::ResetCounters() {
 
 HRESULT SimTradeApi::Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VARIANT* result) {
   CallScope scope(*this);
+  if (const auto failing = config_.failingCalls.find(id); failing != config_.failingCalls.end()) {
+    SetErrorInfo(u"simulated failure");
+    return failing->second;
+  }
   return DispatchObject::Invoke(id, flags, args, result);
 }
 
@@ -209,6 +215,7 @@ void SimTradeApi::BindSession() {
         {kText, u"strRocID"}, {kText, u"strBranchID"}, {kText, u"strCustID"}, {kText, u"strPassword"},
         {kLong, u"nEncodeType"}},
        [this](Args, VARIANT* r) {
+         Registry().aliveAtConnect = Registry().alive.load();
          const long result = config_.connectResult;
          if (result == 0) {
            // The outcome arrives later, as the broker's answer would.

@@ -60,6 +60,8 @@ struct SimConfig {
   std::u16string failTextA = u"E0001";
   std::u16string failTextB = u"Login refused";
   long connectResult = 0;  // 0 starts the log-in
+  // Members and properties that fail with the given result (and an error description).
+  std::map<DISPID, HRESULT> failingCalls;
   // What the order methods return, unless onOrder answers instead.
   long orderResult = 0;
   std::function<long(const SimOrder&)> onOrder;
@@ -115,6 +117,8 @@ class SimTradeApi : public DispatchObject,
   static std::shared_ptr<SimTradeApi> Last();
   static int CreatedCount();
   static int AliveCount();
+  // How many instances were alive when Connect was last called (the caller's included).
+  static int AliveAtLastConnect();
   // Instances destroyed while one of their own calls or events was on the stack: a fault
   // of whoever released them there.
   static int DestroyedInsideOwnCall();

@@ -67,22 +67,20 @@ std::vector<std::string> ProductListLines(const std::vector<ObProduct>& products
   const std::size_t perBlock = static_cast<std::size_t>(std::max(entriesPerBlock, 1));
   const std::size_t piece = static_cast<std::size_t>(std::clamp(pieceBytes, 1, kLargestPiece));
   const std::string stray = EntryOf(kGarbageProduct);
-  std::string oversized;
+  std::string oversized;  // longer than any block here: it ends the block it lands in
   while (oversized.size() <= static_cast<std::size_t>(kLargestPiece)) oversized += stray;
 
   std::vector<std::string> lines;
   if (garbage) {
-    lines = {"<!-- obstkid -->", PieceLine(stray), "d0H 0", PieceLine(stray), "d0H -12", PieceLine(stray)};
+    lines = {"<!-- obstkid -->", PieceLine(stray), "d0H 0", PieceLine(stray), "d0H -12", PieceLine(stray),
+             "d0H 8", PieceLine(oversized), PieceLine(stray), "d0E "};
   }
   std::string block;
   std::size_t inBlock = 0;
   const auto flush = [&] {
     if (block.empty()) return;
     lines.push_back("d0H " + std::to_string(block.size()));
-    if (garbage) {
-      lines.push_back(PieceLine(oversized));
-      lines.push_back("dx");
-    }
+    if (garbage) lines.push_back("dx");
     for (std::size_t at = 0; at < block.size(); at += piece) lines.push_back(PieceLine(block.substr(at, piece)));
     if (garbage) lines.push_back(PieceLine(stray));  // past the declared size
     lines.push_back("d0E ");
@@ -122,9 +120,6 @@ std::vector<std::string> ReplyGarbageLines() {
   std::string badCheck = bytes;
   badCheck.back() = badCheck.back() == '0' ? '1' : '0';  // another valid check character
 
-  FieldRecord tooLong = GarbageRecord();
-  for (int id = 12; id < 15; ++id) tooLong.SetString(id, std::u16string(3000, u'G'));
-
   return {
       "<html><body>Service busy</body></html>",
       "d0D",
@@ -133,7 +128,6 @@ std::vector<std::string> ReplyGarbageLines() {
       "d2D " + text,
       "d0D ",
       ReplyLine('0', badCheck),
-      ReplyLine('0', EncodeRecord(tooLong)),
   };
 }
 

@@ -11,10 +11,6 @@ CORV_Velmar_KDXCtrl::CORV_Velmar_KDXCtrl() {
   m_wnd.OnMessage(WM_LOGOUT_TEARDOWN, [this](WPARAM w, LPARAM l) { return OnLogoutTeardown(w, l); });
   m_wnd.OnMessage(WM_LOGIN_FAILED, [this](WPARAM w, LPARAM l) { return OnLoginFailed(w, l); });
   m_wnd.OnMessage(WM_CONNECTION_LOST, [this](WPARAM w, LPARAM l) { return OnConnectionLost(w, l); });
-  m_wnd.OnMessage(WM_RELEASE_RETIRED, [this](WPARAM, LPARAM) {
-    m_retiredTradeApis.clear();
-    return LRESULT{0};
-  });
   m_wnd.OnMessage(WM_HTTPREPLY, [this](WPARAM w, LPARAM l) { return OnHttpReply(w, l); });
   m_wnd.OnMessage(WM_PROPERTIES_VERB, [this](WPARAM, LPARAM) {
     OnProperties();
@@ -26,10 +22,11 @@ CORV_Velmar_KDXCtrl::CORV_Velmar_KDXCtrl() {
 }
 
 CORV_Velmar_KDXCtrl::~CORV_Velmar_KDXCtrl() {
+  *m_pAlive = false;
   m_wnd.Destroy();
   DeleteTradeApi();
-  m_retiredTradeApis.clear();
   ReleaseTables();
+  ClearSecrets();
 }
 
 int CORV_Velmar_KDXCtrl::OnCreate() {
@@ -38,15 +35,8 @@ int CORV_Velmar_KDXCtrl::OnCreate() {
   return 0;
 }
 
+// A component inside one of its own calls is released by its wrapper once that call returns.
 void CORV_Velmar_KDXCtrl::DeleteTradeApi() { m_pTradeApi.reset(); }
-
-// Login may run inside one of the old component's events: detach it now, delete it later.
-void CORV_Velmar_KDXCtrl::RetireTradeApi() {
-  if (!m_pTradeApi) return;
-  m_pTradeApi->DisconnectEvents();
-  m_retiredTradeApis.push_back(std::move(m_pTradeApi));
-  m_wnd.PostMessage(WM_RELEASE_RETIRED, 0, 0);
-}
 
 // Teardown messages carry the generation of the component they were meant for; a Login since
 // then has replaced it, and the new one is not theirs to delete.
@@ -61,6 +51,13 @@ void CORV_Velmar_KDXCtrl::ReleaseTables() {
   m_mapQueryTables.clear();
 }
 
+// Nothing reads these once logged out; the next Login reads them again.
+void CORV_Velmar_KDXCtrl::ClearSecrets() {
+  for (CString* secret : {&m_strPassword, &m_strPasswordMD5, &m_strLoginPassword, &m_strCAPassword})
+    secret->SecureEmpty();
+  for (auto& [key, value] : m_mapProfile) value.SecureEmpty();
+}
+
 long CORV_Velmar_KDXCtrl::GetConnectStatus() {
   if (!m_pTradeApi) return 0;
   return m_pTradeApi->GetStatus();
@@ -71,6 +68,9 @@ long CORV_Velmar_KDXCtrl::GetFillOrderCount() { return m_nFillCount; }
 
 void CORV_Velmar_KDXCtrl::Logout() {
   if (!m_pTradeApi) return;
+  // Rows the component announces from now on belong to no log-in.
+  m_pTradeApi->DisconnectEvents();
+  ++m_nLoginEpoch;
   m_mapOrderIndexToKey.clear();
   m_mapFillIndexToKey.clear();
   m_mapKeyToOrderIndex.clear();
@@ -79,6 +79,7 @@ void CORV_Velmar_KDXCtrl::Logout() {
   m_mapOrderRef.clear();
   for (auto& rows : m_arrStatementRows) rows.clear();
   m_arrAccountGroups.clear();
+  ClearSecrets();
   m_mapProfile.clear();
   m_mapQuerySeq.clear();
   m_mapQueryTables.clear();

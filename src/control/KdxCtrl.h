@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -22,8 +23,6 @@ inline constexpr UINT WM_HTTPREPLY = WM_USER + 0x457;       // 0x857: an HTTP wo
 inline constexpr UINT WM_LOGOUT_TEARDOWN = WM_USER + 0x458; // 0x858: delete the component after Logout
 inline constexpr UINT WM_LOGIN_FAILED = WM_USER + 0x459;    // 0x859: wParam owns a heap CString
 inline constexpr UINT WM_CONNECTION_LOST = WM_USER + 0x45A; // 0x85A
-// Deletes components replaced by a Login, which may have been called from inside their own events.
-inline constexpr UINT WM_RELEASE_RETIRED = WM_USER + 0x45B;
 // The standard Properties verb, delivered to the control's window by its container.
 inline constexpr UINT WM_PROPERTIES_VERB = WM_USER + 0x7F0;
 
@@ -95,6 +94,10 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
 
   static int32_t DomesticRecordKey(long nKind, long nRow);
   static int32_t OverseasRecordKey(long nKind, long nRow);
+  // Rows whose key the record-key formula can hold without colliding with another's: row
+  // 0-99999, domestic kind 0-99, overseas kind 0-21373.
+  static bool IsDomesticRow(long nKind, long nRow);
+  static bool IsOverseasRow(long nKind, long nRow);
 
   // Trade-API event handlers (sink map of child IDC_TRADEAPI).
   void OnTradeApiStatus(long nStatus);
@@ -170,11 +173,32 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   std::map<int32_t, CString> m_arrOrderInfoString;
   std::array<std::vector<std::unique_ptr<FieldRecord>>, 6> m_arrStatementRows;  // [1..5]
   std::vector<std::pair<CString, CString>> m_arrAccountGroups;
-  std::unordered_map<int32_t, std::unique_ptr<FieldRecord>> m_mapOBKeyToOrder;
+  std::unordered_map<int32_t, FieldRecord*> m_mapOBKeyToOrder;
   std::unordered_map<const FieldRecord*, int32_t> m_mapOBOrderToKey;
   std::unordered_map<CString, FieldRecord*> m_mapOBOrderNoToOrder;
+  // Owns every overseas order object for the control's lifetime: the maps above only point, and
+  // a key or order number met again must not free an object another map still names.
+  std::vector<std::unique_ptr<FieldRecord>> m_arrOBOrders;
+
+  // The URL as Log lines show it: the password and its digest masked, control characters escaped.
+  CString LogUrl(const CString& strUrl) const;
 
  private:
+  // Taken before firing an event; afterwards tells whether the control still exists and still
+  // holds the same log-in (the host may log in, log out or destroy the control in its handler).
+  class CFireGuard {
+   public:
+    explicit CFireGuard(const CORV_Velmar_KDXCtrl& ctrl)
+        : alive_(ctrl.m_pAlive), ctrl_(ctrl), epoch_(ctrl.m_nLoginEpoch) {}
+    bool ControlAlive() const { return *alive_; }
+    bool SameLogin() const { return *alive_ && ctrl_.m_pTradeApi && ctrl_.m_nLoginEpoch == epoch_; }
+
+   private:
+    std::shared_ptr<const bool> alive_;
+    const CORV_Velmar_KDXCtrl& ctrl_;
+    uint32_t epoch_;
+  };
+
   int OnCreate();
   LRESULT OnLogoutTeardown(WPARAM, LPARAM);
   LRESULT OnLoginFailed(WPARAM, LPARAM);
@@ -186,15 +210,19 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   void RememberOrderRefs(int32_t key, const CString& f201, const CString& f147, const CString& ref);
   void NumberFill(int32_t key);
   void RemoveOrder(int32_t key);
+  bool RowInRange(DISPID event, long nKind, long nRow, bool overseas);
   void FillOBOrder(FieldRecord& order, long nKind, long nRow);
   void ApplyOBFillToOrder(long nKind, long nRow);
   void ApplyOBFill(FieldRecord& order, long nKind, long nRow);
   void FireReplyUpdate(long nInfoType, const CString& strName);
   CString ProfileValue(const char16_t* key, const CString& defaultValue) const;
-  std::shared_ptr<IDispatch> MakeTradeApiSink();
+  std::shared_ptr<IDispatch> MakeTradeApiSink(std::shared_ptr<TradeApiCallState> calls);
+  // Runs one automation method or event handler; a failed call into the component becomes a
+  // Log(0) line and, for methods, a failed automation call (DISP_E_EXCEPTION).
+  HRESULT Guarded(const std::function<void()>& body, bool method);
   void ReleaseTables();
+  void ClearSecrets();
   void DeleteTradeApi();
-  void RetireTradeApi();
   bool IsCurrentTradeApi(LPARAM generation) const;
 
   MessageWindow m_wnd;
@@ -203,7 +231,10 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   // Counts the components Login created; a log-out teardown carries the one it was posted for,
   // so a Login made before it is handled keeps its new component.
   uint32_t m_nTradeApiGeneration = 0;
-  std::vector<std::unique_ptr<CORVOMNIDEALAPI>> m_retiredTradeApis;
+  // Raised by every Login and Logout: what an event handler was doing belongs to an older log-in.
+  uint32_t m_nLoginEpoch = 0;
+  // Cleared by the destructor, so code running when a host destroys the control in an event stops.
+  std::shared_ptr<bool> m_pAlive = std::make_shared<bool>(true);
 };
 
 }  // namespace kdx

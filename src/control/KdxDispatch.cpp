@@ -68,50 +68,59 @@ const DispatchTable& KdxEventTable() {
   return table;
 }
 
+HRESULT CORV_Velmar_KDXCtrl::Guarded(const std::function<void()>& body, bool method) {
+  const CFireGuard guard(*this);
+  try {
+    body();
+    return S_OK;
+  } catch (COleDispatchException& e) {
+    const std::u16string text = e.m_strDescription;
+    // The host may destroy the control inside this Log event.
+    if (guard.ControlAlive()) FireLog(0, text);
+    if (!method) return DISP_E_EXCEPTION;
+    e.m_strDescription = text;
+    throw;  // the dispatch layer makes it DISP_E_EXCEPTION with this description
+  }
+}
+
 // Binds every row of the method table to the typed member of the same name. Arguments arrive
 // already coerced to the declared types.
 void CORV_Velmar_KDXCtrl::BindDispatch() {
   DispatchTable& table = MutableTable();
   table = KdxMethodTable();
   using Args = std::span<VARIANT>;
-  auto bind = [&table](DISPID id, DispatchHandler h) { table.Bind(id, MemberKind::Method, std::move(h)); };
-  auto ret = [](VARIANT* r, VARIANT v) {
-    *r = std::move(v);
-    return S_OK;
+  // Each handler computes its result into r; a failed component call leaves r empty.
+  auto bind = [this, &table](DISPID id, std::function<VARIANT(Args)> method) {
+    table.Bind(id, MemberKind::Method, [this, method = std::move(method)](Args a, VARIANT* r) {
+      return Guarded([&] { *r = method(a); }, true);
+    });
   };
-  bind(1, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(Login(Text(a[0]), Text(a[1]))))); });
-  bind(2, [this](Args, VARIANT*) { Logout(); return S_OK; });
-  bind(3, [this, ret](Args, VARIANT* r) { return ret(r, VARIANT(int32_t(GetConnectStatus()))); });
-  bind(4, [this, ret](Args, VARIANT* r) { return ret(r, VARIANT(int32_t(ProcessOrder()))); });
-  bind(5, [this, ret](Args, VARIANT* r) { return ret(r, VARIANT(int32_t(GetOrderCount()))); });
-  bind(6, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(GetOrderString(Long(a[0]), Long(a[1])).str())); });
-  bind(7, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(GetOrderValue(Long(a[0]), Long(a[1])))); });
-  bind(8, [this, ret](Args, VARIANT* r) { return ret(r, VARIANT(int32_t(GetFillOrderCount()))); });
-  bind(9, [this, ret](Args a, VARIANT* r) {
-    return ret(r, VARIANT(GetFillOrderString(Long(a[0]), Long(a[1])).str()));
-  });
-  bind(10, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(GetFillOrderValue(Long(a[0]), Long(a[1])))); });
-  bind(11, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(QueryStatement(Long(a[0]))))); });
-  bind(12, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(GetStatementCount(Long(a[0]))))); });
-  bind(13, [this, ret](Args a, VARIANT* r) {
-    return ret(r, VARIANT(GetStatementString(Long(a[0]), Long(a[1]), Long(a[2])).str()));
-  });
-  bind(14, [this, ret](Args a, VARIANT* r) {
-    return ret(r, VARIANT(GetStatementValue(Long(a[0]), Long(a[1]), Long(a[2]))));
-  });
-  bind(15, [this](Args, VARIANT*) { ClearOrder(); return S_OK; });
-  bind(16, [this](Args a, VARIANT*) { SetOrderInfoString(Long(a[0]), Text(a[1])); return S_OK; });
-  bind(17, [this](Args a, VARIANT*) { SetOrderInfoValue(Long(a[0]), a[1].dblVal); return S_OK; });
-  bind(18, [this](Args a, VARIANT*) { SetSecurities(Long(a[0]), Text(a[1]), Long(a[2])); return S_OK; });
-  bind(19, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(GeneralQuery(Text(a[0]), Text(a[1]))))); });
-  bind(20, [this, ret](Args a, VARIANT* r) { return ret(r, VARIANT(int32_t(GetQueryCount(Text(a[0]))))); });
-  bind(21, [this, ret](Args a, VARIANT* r) {
-    return ret(r, VARIANT(GetQueryString(Text(a[0]), Long(a[1]), Long(a[2])).str()));
-  });
-  bind(22, [this, ret](Args a, VARIANT* r) {
-    return ret(r, VARIANT(GetQueryValue(Text(a[0]), Long(a[1]), Long(a[2]))));
-  });
-  bind(DISPID_ABOUTBOX, [this](Args, VARIANT*) { AboutBox(); return S_OK; });
+  auto none = VARIANT{};
+  auto i4 = [](long v) { return VARIANT(static_cast<int32_t>(v)); };
+  auto text = [](const CString& v) { return VARIANT(v.str()); };
+  bind(1, [=, this](Args a) { return i4(Login(Text(a[0]), Text(a[1]))); });
+  bind(2, [=, this](Args) { Logout(); return none; });
+  bind(3, [=, this](Args) { return i4(GetConnectStatus()); });
+  bind(4, [=, this](Args) { return i4(ProcessOrder()); });
+  bind(5, [=, this](Args) { return i4(GetOrderCount()); });
+  bind(6, [=, this](Args a) { return text(GetOrderString(Long(a[0]), Long(a[1]))); });
+  bind(7, [=, this](Args a) { return VARIANT(GetOrderValue(Long(a[0]), Long(a[1]))); });
+  bind(8, [=, this](Args) { return i4(GetFillOrderCount()); });
+  bind(9, [=, this](Args a) { return text(GetFillOrderString(Long(a[0]), Long(a[1]))); });
+  bind(10, [=, this](Args a) { return VARIANT(GetFillOrderValue(Long(a[0]), Long(a[1]))); });
+  bind(11, [=, this](Args a) { return i4(QueryStatement(Long(a[0]))); });
+  bind(12, [=, this](Args a) { return i4(GetStatementCount(Long(a[0]))); });
+  bind(13, [=, this](Args a) { return text(GetStatementString(Long(a[0]), Long(a[1]), Long(a[2]))); });
+  bind(14, [=, this](Args a) { return VARIANT(GetStatementValue(Long(a[0]), Long(a[1]), Long(a[2]))); });
+  bind(15, [=, this](Args) { ClearOrder(); return none; });
+  bind(16, [=, this](Args a) { SetOrderInfoString(Long(a[0]), Text(a[1])); return none; });
+  bind(17, [=, this](Args a) { SetOrderInfoValue(Long(a[0]), a[1].dblVal); return none; });
+  bind(18, [=, this](Args a) { SetSecurities(Long(a[0]), Text(a[1]), Long(a[2])); return none; });
+  bind(19, [=, this](Args a) { return i4(GeneralQuery(Text(a[0]), Text(a[1]))); });
+  bind(20, [=, this](Args a) { return i4(GetQueryCount(Text(a[0]))); });
+  bind(21, [=, this](Args a) { return text(GetQueryString(Text(a[0]), Long(a[1]), Long(a[2]))); });
+  bind(22, [=, this](Args a) { return VARIANT(GetQueryValue(Text(a[0]), Long(a[1]), Long(a[2]))); });
+  bind(DISPID_ABOUTBOX, [=, this](Args) { AboutBox(); return none; });
 }
 
 void CORV_Velmar_KDXCtrl::FireLoginReady() { m_events.Fire(kdxevent::LoginReady, {}); }

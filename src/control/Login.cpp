@@ -1,4 +1,7 @@
 // Log-in: the INI section into the control's members, then the component's Connect.
+#include <string.h>
+
+#include <optional>
 #include <vector>
 
 #include "control/KdxCtrl.h"
@@ -25,20 +28,42 @@ struct ProfileReader {
   int32_t Int(const char16_t* key, int32_t defaultValue) const {
     return static_cast<int32_t>(GetPrivateProfileIntW(section.GetString(), key, defaultValue, file.GetString()));
   }
+  std::vector<char16_t> Section() const {
+    std::vector<char16_t> lines(kSectionBufferSize);
+    GetPrivateProfileSectionW(section.GetString(), lines.data(), kSectionBufferSize, file.GetString());
+    return lines;
+  }
 };
 
 }  // namespace
 
-CString PasswordDigest(const CString& text) {
-  std::string bytes = WideToMultiByte(CP_ACP, text.str());
-  return CString::FromUtf8(Md5Hex(bytes));
+// Nothing when the text cannot be converted to the ANSI code page: the digest of nothing would
+// pass for a password's.
+std::optional<CString> PasswordDigest(const CString& text) {
+  std::optional<std::string> bytes = TryWideToMultiByte(CP_ACP, text.str());
+  if (!bytes) return std::nullopt;
+  CString digest = CString::FromUtf8(Md5Hex(*bytes));
+  explicit_bzero(bytes->data(), bytes->size());
+  return digest;
 }
 
 long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& strSession) {
-  RetireTradeApi();
+  const ProfileReader ini{strProfilePath, strSession};
+  // The password's digest first: a log-in that cannot send it ends before anything changed.
+  CString password = ini.String(u"Password");
+  const int32_t encodeType = ini.Int(u"EncodeType", 1);
+  std::optional<CString> passwordMD5 = encodeType ? PasswordDigest(password) : password;
+  if (!passwordMD5) {
+    password.SecureEmpty();
+    FireLog(0, FormatString(u"Login: the password cannot be converted to code page %u", AnsiCodePage()));
+    return -1;
+  }
 
+  ++m_nLoginEpoch;
+  DeleteTradeApi();
   auto api = std::make_unique<CORVOMNIDEALAPI>();
-  if (!m_bContainerEnabled || !api->CreateControl(CLSID_ORVOMNIDEALAPI, m_wnd.Handle(), IDC_TRADEAPI, MakeTradeApiSink()))
+  if (!m_bContainerEnabled ||
+      !api->CreateControl(CLSID_ORVOMNIDEALAPI, m_wnd.Handle(), IDC_TRADEAPI, MakeTradeApiSink(api->CallState())))
     return -1;
   m_pTradeApi = std::move(api);
   ++m_nTradeApiGeneration;
@@ -47,8 +72,7 @@ long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& st
   m_strSession = strSession;
 
   // Every key=value line of the section, for the query templates.
-  std::vector<char16_t> section(kSectionBufferSize);
-  GetPrivateProfileSectionW(strSession.GetString(), section.data(), kSectionBufferSize, strProfilePath.GetString());
+  const std::vector<char16_t> section = ini.Section();
   for (const char16_t* line = section.data(); *line; line += CString(line).GetLength() + 1) {
     CString text(line);
     int eq = text.Find(u'=');
@@ -59,7 +83,6 @@ long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& st
     m_mapProfile[key] = value;
   }
 
-  const ProfileReader ini{strProfilePath, strSession};
   const int32_t loginType = ini.Int(u"LoginType", 1);
   const CString loginURL = ini.String(u"LoginURL");
   const CString serverAddress = ini.String(u"ServerAddress");
@@ -74,9 +97,10 @@ long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& st
   const CString custID = ini.String(u"CustID");
   m_strBroker = ini.String(u"Broker");
   m_strBrokerName = ini.String(u"BrokerName");
-  m_strPassword = ini.String(u"Password");
-  const int32_t encodeType = ini.Int(u"EncodeType", 1);
-  m_strPasswordMD5 = encodeType ? PasswordDigest(m_strPassword) : m_strPassword;
+  m_strPassword = password;
+  password.SecureEmpty();
+  m_strPasswordMD5 = *passwordMD5;
+  passwordMD5->SecureEmpty();
   m_pTradeApi->SetTWOrderPrefix(ini.String(u"TWOrderPrefix"));
   m_pTradeApi->SetOBOrderPrefix(ini.String(u"OBOrderPrefix"));
   m_strQueryAddress = ini.String(u"QueryAddress");
@@ -88,7 +112,7 @@ long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& st
   m_strImagePath = ini.String(u"ImagePath");
 
   m_strLoginID.Empty();
-  m_strLoginPassword.Empty();
+  m_strLoginPassword.SecureEmpty();
   m_strImagePath.Replace(u"%ModulePath%", ModuleDirectory());
 
   m_strRocIDPrefix.Empty();

@@ -1,7 +1,14 @@
 // The trade-API component's events: end of log-in, numbering of order and fill rows, and the
 // overseas order objects.
+//
+// A handler reads what it needs from the component before it changes any state, so a failed
+// read (logged by the sink) leaves nothing half done; and after firing an event it goes on only
+// while the control and its log-in are still there, since the host may have changed both.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <new>
+#include <optional>
 
 #include "control/KdxCtrl.h"
 
@@ -11,10 +18,30 @@ namespace {
 int32_t DomesticKey(long kind, long row) { return static_cast<int32_t>(kind * 100000 + row); }
 int32_t OverseasKey(long kind, long row) { return static_cast<int32_t>((kind * 5 + 500) * 20000 + row); }
 
+constexpr long kMaxRow = 99999;
+constexpr long kMaxDomesticKind = 99;  // below the overseas keys' ten million
+constexpr long kMaxOverseasKind = (std::numeric_limits<int32_t>::max() - 10000000 - kMaxRow) / 100000;
+
 template <class Map, class Key>
 auto* Lookup(Map& map, const Key& key) {
   auto it = map.find(key);
   return it == map.end() ? nullptr : &it->second;
+}
+
+// A component number truncated toward zero into the record's 64-bit field: nothing for NaN and
+// infinities, the nearest representable value beyond the range (never the absent marker).
+std::optional<int64_t> Truncate(double value) {
+  if (!std::isfinite(value)) return std::nullopt;
+  constexpr double kLimit = 9223372036854775808.0;  // 2^63
+  if (value >= kLimit) return std::numeric_limits<int64_t>::max();
+  if (value <= -kLimit) return std::numeric_limits<int64_t>::min() + 1;
+  return static_cast<int64_t>(value);
+}
+
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+  int64_t sum;
+  if (!__builtin_add_overflow(a, b, &sum)) return sum;
+  return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min() + 1;
 }
 
 // Overseas order object: 365 text and 455 numeric fields named by the component's field codes.
@@ -41,49 +68,56 @@ long ParseDecimal(const CString& text) {
 int32_t CORV_Velmar_KDXCtrl::OverseasRecordKey(long kind, long row) { return OverseasKey(kind, row); }
 int32_t CORV_Velmar_KDXCtrl::DomesticRecordKey(long kind, long row) { return DomesticKey(kind, row); }
 
-// The sink map of child IDC_TRADEAPI.
-std::shared_ptr<IDispatch> CORV_Velmar_KDXCtrl::MakeTradeApiSink() {
+bool CORV_Velmar_KDXCtrl::IsDomesticRow(long kind, long row) {
+  return kind >= 0 && kind <= kMaxDomesticKind && row >= 0 && row <= kMaxRow;
+}
+bool CORV_Velmar_KDXCtrl::IsOverseasRow(long kind, long row) {
+  return kind >= 0 && kind <= kMaxOverseasKind && row >= 0 && row <= kMaxRow;
+}
+
+// Keys of rows outside these ranges would collide with other rows' keys, and the wrong order
+// would be announced.
+bool CORV_Velmar_KDXCtrl::RowInRange(DISPID event, long nKind, long nRow, bool overseas) {
+  if (overseas ? IsOverseasRow(nKind, nRow) : IsDomesticRow(nKind, nRow)) return true;
+  FireLog(0, FormatString(u"Trade-API event %d: kind %d, row %d out of range, ignored", event, nKind, nRow));
+  return false;
+}
+
+// The sink map of child IDC_TRADEAPI. Each handler counts as a call of the component while it
+// runs (calls), so a component the host drops meanwhile outlives the event.
+std::shared_ptr<IDispatch> CORV_Velmar_KDXCtrl::MakeTradeApiSink(std::shared_ptr<TradeApiCallState> calls) {
   using Args = std::span<VARIANT>;
+  auto handle = [this, calls](std::function<void(Args)> handler) {
+    return [this, calls, handler = std::move(handler)](Args a, VARIANT*) {
+      const CORVOMNIDEALAPI::CallScope scope(calls);
+      return Guarded([&] { handler(a); }, false);
+    };
+  };
   auto text = [](const VARIANT& v) { return CString(v.bstrVal); };
-  auto rowEvent = [this](DISPID id, const char16_t* name, void (CORV_Velmar_KDXCtrl::*handler)(long, long)) {
-    return DispatchMember{id, name, MemberKind::Method, VT_EMPTY, {{VT_I4, u"nKind"}, {VT_I4, u"nRow"}}, u"",
-                          [this, handler](Args a, VARIANT*) {
-                            (this->*handler)(a[0].lVal, a[1].lVal);
-                            return S_OK;
-                          }};
+  auto event = [](DISPID id, const char16_t* name, std::vector<DispatchParam> params, DispatchHandler h) {
+    return DispatchMember{id, name, MemberKind::Method, VT_EMPTY, std::move(params), u"", std::move(h)};
+  };
+  auto rowEvent = [&](DISPID id, const char16_t* name, void (CORV_Velmar_KDXCtrl::*handler)(long, long)) {
+    return event(id, name, {{VT_I4, u"nKind"}, {VT_I4, u"nRow"}},
+                 handle([this, handler](Args a) { (this->*handler)(a[0].lVal, a[1].lVal); }));
   };
   auto ignored = [](Args, VARIANT*) { return S_OK; };
-  auto statement = [this](Args, VARIANT*) {
-    OnTradeApiStatementChanged();
-    return S_OK;
-  };
+  auto statement = handle([this](Args) { OnTradeApiStatementChanged(); });
   return std::make_shared<DispatchObject>(DispatchTable{
-      {omnideal::EvStatus, u"OnStatus", MemberKind::Method, VT_EMPTY, {{VT_I4, u"nStatus"}}, u"",
-       [this](Args a, VARIANT*) {
-         OnTradeApiStatus(a[0].lVal);
-         return S_OK;
-       }},
-      {omnideal::EvMessage, u"OnMessage", MemberKind::Method, VT_EMPTY,
-       {{VT_I4, u"nCode"}, {VT_BSTR, u"strA"}, {VT_BSTR, u"strB"}}, u"",
-       [this, text](Args a, VARIANT*) {
-         OnTradeApiMessage(a[0].lVal, text(a[1]), text(a[2]));
-         return S_OK;
-       }},
-      {omnideal::EvStatement, u"OnStatement", MemberKind::Method, VT_EMPTY, {}, u"", statement},
+      event(omnideal::EvStatus, u"OnStatus", {{VT_I4, u"nStatus"}}, handle([this](Args a) { OnTradeApiStatus(a[0].lVal); })),
+      event(omnideal::EvMessage, u"OnMessage", {{VT_I4, u"nCode"}, {VT_BSTR, u"strA"}, {VT_BSTR, u"strB"}},
+            handle([this, text](Args a) { OnTradeApiMessage(a[0].lVal, text(a[1]), text(a[2])); })),
+      event(omnideal::EvStatement, u"OnStatement", {}, statement),
       rowEvent(omnideal::EvOrderNew, u"OnOrderNew", &CORV_Velmar_KDXCtrl::OnTradeApiOrderNew),
       rowEvent(omnideal::EvOrderChanged, u"OnOrderChanged", &CORV_Velmar_KDXCtrl::OnTradeApiOrderChanged),
       rowEvent(omnideal::EvFillNew, u"OnFillNew", &CORV_Velmar_KDXCtrl::OnTradeApiFillNew),
       rowEvent(omnideal::EvFillChanged, u"OnFillChanged", &CORV_Velmar_KDXCtrl::OnTradeApiFillChanged),
       rowEvent(omnideal::EvOrderRemoved, u"OnOrderRemoved", &CORV_Velmar_KDXCtrl::OnTradeApiOrderRemoved),
-      {omnideal::EvIgnored10, u"OnEvent10", MemberKind::Method, VT_EMPTY,
-       {{VT_I4, u"n"}, {VT_BSTR, u"a"}, {VT_BSTR, u"b"}}, u"", ignored},
-      {omnideal::EvMarketDate, u"OnMarketDate", MemberKind::Method, VT_EMPTY, {{VT_BSTR, u"strText"}}, u"",
-       [this, text](Args a, VARIANT*) {
-         OnTradeApiMarketDate(text(a[0]));
-         return S_OK;
-       }},
-      {omnideal::EvIgnored12, u"OnEvent12", MemberKind::Method, VT_EMPTY, {{VT_I4, u"n"}}, u"", ignored},
-      {omnideal::EvStatement13, u"OnStatement13", MemberKind::Method, VT_EMPTY, {}, u"", statement},
+      event(omnideal::EvIgnored10, u"OnEvent10", {{VT_I4, u"n"}, {VT_BSTR, u"a"}, {VT_BSTR, u"b"}}, ignored),
+      event(omnideal::EvMarketDate, u"OnMarketDate", {{VT_BSTR, u"strText"}},
+            handle([this, text](Args a) { OnTradeApiMarketDate(text(a[0])); })),
+      event(omnideal::EvIgnored12, u"OnEvent12", {{VT_I4, u"n"}}, ignored),
+      event(omnideal::EvStatement13, u"OnStatement13", {}, statement),
       rowEvent(omnideal::EvOBOrderNew, u"OnOBOrderNew", &CORV_Velmar_KDXCtrl::OnTradeApiOBOrderNew),
       rowEvent(omnideal::EvOBOrderChanged, u"OnOBOrderChanged", &CORV_Velmar_KDXCtrl::OnTradeApiOBOrderChanged),
       rowEvent(omnideal::EvOBFillNew, u"OnOBFillNew", &CORV_Velmar_KDXCtrl::OnTradeApiOBFillNew),
@@ -117,8 +151,12 @@ void CORV_Velmar_KDXCtrl::OnTradeApiStatus(long nStatus) {
     api.SetTradeAccount(0, f1, f39);
     api.SetTradeAccount(1, f1, f39);
   }
+  // The failure box may pump messages, and each event may change anything.
+  const CFireGuard guard(*this);
   LoadObProductTable();
+  if (!guard.SameLogin()) return;
   FireLoginReady();
+  if (!guard.SameLogin()) return;
   FireStatementUpdate(0);
 }
 
@@ -176,7 +214,11 @@ void CORV_Velmar_KDXCtrl::OnTradeApiMarketDate(const CString& strText) {
       break;
     }
   }
-  for (int32_t i = 0; i < m_nOrderCount; ++i) FireOrderStatus(i);
+  const CFireGuard guard(*this);
+  for (int32_t i = 0; i < m_nOrderCount; ++i) {
+    FireOrderStatus(i);
+    if (!guard.SameLogin()) return;
+  }
   FireStatementUpdate(6);
 }
 
@@ -189,23 +231,29 @@ void CORV_Velmar_KDXCtrl::RememberOrderRefs(int32_t key, const CString& f201, co
 }
 
 void CORV_Velmar_KDXCtrl::OnTradeApiOrderNew(long nKind, long nRow) {
-  if (!m_pTradeApi || !m_mapAccounts.contains(m_pTradeApi->GetDataString(nKind, nRow, 5))) return;
+  if (!m_pTradeApi || !RowInRange(omnideal::EvOrderNew, nKind, nRow, false)) return;
+  CORVOMNIDEALAPI& api = *m_pTradeApi;
+  if (!m_mapAccounts.contains(api.GetDataString(nKind, nRow, 5))) return;
+  const CString f201 = api.GetDataString(nKind, nRow, 201), f147 = api.GetDataString(nKind, nRow, 147),
+                f143 = api.GetDataString(nKind, nRow, 143);
   const int32_t key = DomesticKey(nKind, nRow);
   const int32_t i = m_nOrderCount++;
   m_mapOrderIndexToKey[i] = key;
   m_mapKeyToOrderIndex[key] = i;
-  RememberOrderRefs(key, m_pTradeApi->GetDataString(nKind, nRow, 201), m_pTradeApi->GetDataString(nKind, nRow, 147),
-                    m_pTradeApi->GetDataString(nKind, nRow, 143));
+  RememberOrderRefs(key, f201, f147, f143);
   FireOrderStatus(i);
 }
 
 void CORV_Velmar_KDXCtrl::OnTradeApiOrderChanged(long nKind, long nRow) {
+  if (!m_pTradeApi || !RowInRange(omnideal::EvOrderChanged, nKind, nRow, false)) return;
   const int32_t key = DomesticKey(nKind, nRow);
   const int32_t* i = Lookup(m_mapKeyToOrderIndex, key);
-  if (!i || !m_pTradeApi) return;
-  RememberOrderRefs(key, m_pTradeApi->GetDataString(nKind, nRow, 201), m_pTradeApi->GetDataString(nKind, nRow, 147),
-                    m_pTradeApi->GetDataString(nKind, nRow, 143));
-  FireOrderStatus(*i);
+  if (!i) return;
+  const int32_t index = *i;
+  CORVOMNIDEALAPI& api = *m_pTradeApi;
+  RememberOrderRefs(key, api.GetDataString(nKind, nRow, 201), api.GetDataString(nKind, nRow, 147),
+                    api.GetDataString(nKind, nRow, 143));
+  FireOrderStatus(index);
 }
 
 void CORV_Velmar_KDXCtrl::NumberFill(int32_t key) {
@@ -216,11 +264,13 @@ void CORV_Velmar_KDXCtrl::NumberFill(int32_t key) {
 }
 
 void CORV_Velmar_KDXCtrl::OnTradeApiFillNew(long nKind, long nRow) {
-  if (!m_pTradeApi || !m_mapAccounts.contains(m_pTradeApi->GetDataString(nKind, nRow, 5))) return;
+  if (!m_pTradeApi || !RowInRange(omnideal::EvFillNew, nKind, nRow, false)) return;
+  if (!m_mapAccounts.contains(m_pTradeApi->GetDataString(nKind, nRow, 5))) return;
   NumberFill(DomesticKey(nKind, nRow));
 }
 
 void CORV_Velmar_KDXCtrl::OnTradeApiFillChanged(long nKind, long nRow) {
+  if (!RowInRange(omnideal::EvFillChanged, nKind, nRow, false)) return;
   if (const int32_t* j = Lookup(m_mapKeyToFillIndex, DomesticKey(nKind, nRow))) FireFillOrder(*j);
 }
 
@@ -233,43 +283,54 @@ void CORV_Velmar_KDXCtrl::RemoveOrder(int32_t key) {
   }
 }
 
-void CORV_Velmar_KDXCtrl::OnTradeApiOrderRemoved(long nKind, long nRow) { RemoveOrder(DomesticKey(nKind, nRow)); }
+void CORV_Velmar_KDXCtrl::OnTradeApiOrderRemoved(long nKind, long nRow) {
+  if (RowInRange(omnideal::EvOrderRemoved, nKind, nRow, false)) RemoveOrder(DomesticKey(nKind, nRow));
+}
 
 // Overseas rows.
 
+// Reads every field first: the object changes only when all reads succeeded.
 void CORV_Velmar_KDXCtrl::FillOBOrder(FieldRecord& order, long nKind, long nRow) {
   CORVOMNIDEALAPI& api = *m_pTradeApi;
-  auto number = [&](long field) { return static_cast<int64_t>(api.GetOBDataValue(nKind, nRow, field)); };
-  order.SetNumber(0, number(-1));
-  for (long field : kObNumbers) order.SetNumber(field, number(field));
-  for (long field : kObPositiveNumbers) {
-    if (int64_t value = number(field); value > 0) order.SetNumber(field, value);
-  }
-  for (long field : kObTexts) order.SetString(field, api.GetOBDataString(nKind, nRow, field).str());
+  FieldRecord row;
+  auto number = [&](long field) { return Truncate(api.GetOBDataValue(nKind, nRow, field)); };
+  if (auto value = number(-1)) row.SetNumber(0, *value);
+  for (long field : kObNumbers)
+    if (auto value = number(field)) row.SetNumber(static_cast<int>(field), *value);
+  for (long field : kObPositiveNumbers)
+    if (auto value = number(field); value && *value > 0) row.SetNumber(static_cast<int>(field), *value);
+  for (long field : kObTexts) row.SetString(static_cast<int>(field), api.GetOBDataString(nKind, nRow, field).str());
+  order.CopyFrom(row);
   if (const char16_t* orderNo = order.GetString(208); orderNo && *orderNo) m_mapOBOrderNoToOrder[CString(orderNo)] = &order;
 }
 
 void CORV_Velmar_KDXCtrl::OnTradeApiOBOrderNew(long nKind, long nRow) {
-  if (!m_pTradeApi || !m_mapAccounts.contains(m_pTradeApi->GetOBDataString(nKind, nRow, 5))) return;
+  if (!m_pTradeApi || !RowInRange(omnideal::EvOBOrderNew, nKind, nRow, true)) return;
+  if (!m_mapAccounts.contains(m_pTradeApi->GetOBDataString(nKind, nRow, 5))) return;
   const int32_t key = OverseasKey(nKind, nRow);
-  const int32_t i = m_nOrderCount++;
-  m_mapOrderIndexToKey[i] = key;
-  m_mapKeyToOrderIndex[key] = i;
   std::unique_ptr<FieldRecord> order(new (std::nothrow) FieldRecord(kObTextFields, kObNumberFields));
   if (!order || order->GetStringCapacity() < kObTextFields || order->GetNumberCapacity() < kObNumberFields) {
+    const int32_t i = m_nOrderCount++;  // the index stays taken
+    m_mapOrderIndexToKey[i] = key;
+    m_mapKeyToOrderIndex[key] = i;
     FireLog(0, u"Fail to alloc OBOrder Object.");
     return;
   }
   FieldRecord& ref = *order;
-  m_mapOBOrderToKey[&ref] = key;
-  m_mapOBKeyToOrder[key] = std::move(order);
   FillOBOrder(ref, nKind, nRow);
+  m_arrOBOrders.push_back(std::move(order));
+  const int32_t i = m_nOrderCount++;
+  m_mapOrderIndexToKey[i] = key;
+  m_mapKeyToOrderIndex[key] = i;
+  m_mapOBKeyToOrder[key] = &ref;
+  m_mapOBOrderToKey[&ref] = key;
   FireOrderStatus(i);
 }
 
 void CORV_Velmar_KDXCtrl::OnTradeApiOBOrderChanged(long nKind, long nRow) {
+  if (!m_pTradeApi || !RowInRange(omnideal::EvOBOrderChanged, nKind, nRow, true)) return;
   const int32_t key = OverseasKey(nKind, nRow);
-  if (auto* order = Lookup(m_mapOBKeyToOrder, key); order && *order && m_pTradeApi) {
+  if (FieldRecord** order = Lookup(m_mapOBKeyToOrder, key); order && *order) {
     FillOBOrder(**order, nKind, nRow);
     auto text = [&](int field) { return CString((*order)->GetString(field)); };
     RememberOrderRefs(key, text(201), text(147), m_pTradeApi->GetOBDataString(nKind, nRow, 208));
@@ -291,12 +352,10 @@ void CORV_Velmar_KDXCtrl::ApplyOBFill(FieldRecord& order, long nKind, long nRow)
   CORVOMNIDEALAPI& api = *m_pTradeApi;
   CString fills(order.GetString(0));
   const CString item = FormatString(u"[%d,%d]", nKind, nRow);
-  if (fills.Find(item) < 0) {
-    fills += item;
-    order.SetString(0, fills.str());
-  }
+  if (fills.Find(item) < 0) fills += item;
 
-  // Weighted average price and total quantity over every fill applied so far.
+  // Weighted average price and total quantity over every fill applied so far; values that are
+  // not numbers say nothing about the fill.
   double amount = 0;
   int64_t quantity = 0;
   int pos = 0;
@@ -305,41 +364,58 @@ void CORV_Velmar_KDXCtrl::ApplyOBFill(FieldRecord& order, long nKind, long nRow)
     if (comma < 0) continue;
     const long k = ParseDecimal(entry.Left(comma)), r = ParseDecimal(entry.Mid(comma + 1));
     const double price = api.GetOBDataValue(k, r, 257);
-    const auto qty = static_cast<int64_t>(api.GetOBDataValue(k, r, 364));
-    if (price <= 0 || qty <= 0) continue;
-    amount += price * static_cast<double>(qty);
-    quantity += qty;
+    const std::optional<int64_t> qty = Truncate(api.GetOBDataValue(k, r, 364));
+    if (!std::isfinite(price) || !qty || price <= 0 || *qty <= 0) continue;
+    amount += price * static_cast<double>(*qty);
+    quantity = SaturatingAdd(quantity, *qty);
   }
-  order.SetNumber(454, quantity == 0 ? 0 : static_cast<int64_t>(amount / static_cast<double>(quantity)));
-  order.SetNumber(364, quantity);
+  // What an order without an order number takes from this fill, read before anything changes.
+  const bool numbered = order.GetStringLength(147) > 0;
+  double remaining = 0, record = 0;
+  CString f310, f147;
+  if (!numbered) {
+    remaining = api.GetOBDataValue(nKind, nRow, 156);
+    record = api.GetOBDataValue(nKind, nRow, -1);
+    f310 = api.GetOBDataString(nKind, nRow, 310);
+    f147 = api.GetOBDataString(nKind, nRow, 147);
+  }
 
-  const char16_t* orderNo = order.GetString(147);
-  if (orderNo && *orderNo) return;
-  auto q = static_cast<int64_t>(api.GetOBDataValue(nKind, nRow, 156));
-  if (q < 0) {
-    const int64_t ordered = order.GetNumber(205);
-    q = ordered == kAbsent ? 0 : std::max<int64_t>(ordered - quantity, 0);
+  order.SetString(0, fills.str());
+  order.SetNumber(454, quantity == 0 ? 0 : Truncate(amount / static_cast<double>(quantity)).value_or(0));
+  order.SetNumber(364, quantity);
+  if (numbered) return;
+  if (std::optional<int64_t> q = Truncate(remaining)) {
+    if (*q < 0) {
+      const int64_t ordered = order.GetNumber(205);
+      q = ordered == kAbsent ? 0 : std::max<int64_t>(SaturatingAdd(ordered, -quantity), 0);
+    }
+    order.SetNumber(156, *q);
   }
-  order.SetNumber(0, static_cast<int64_t>(api.GetOBDataValue(nKind, nRow, -1)));
-  order.SetNumber(156, q);
+  if (std::optional<int64_t> value = Truncate(record)) order.SetNumber(0, *value);
   order.SetNumber(352, 50);
-  order.SetString(310, api.GetOBDataString(nKind, nRow, 310).str());
-  order.SetString(147, api.GetOBDataString(nKind, nRow, 147).str());
+  order.SetString(310, f310.str());
+  order.SetString(147, f147.str());
 }
 
 void CORV_Velmar_KDXCtrl::OnTradeApiOBFillNew(long nKind, long nRow) {
-  if (!m_pTradeApi || !m_mapAccounts.contains(m_pTradeApi->GetOBDataString(nKind, nRow, 5))) return;
+  if (!m_pTradeApi || !RowInRange(omnideal::EvOBFillNew, nKind, nRow, true)) return;
+  if (!m_mapAccounts.contains(m_pTradeApi->GetOBDataString(nKind, nRow, 5))) return;
+  const CFireGuard guard(*this);
   NumberFill(OverseasKey(nKind, nRow));
-  ApplyOBFillToOrder(nKind, nRow);
+  if (guard.SameLogin()) ApplyOBFillToOrder(nKind, nRow);
 }
 
 void CORV_Velmar_KDXCtrl::OnTradeApiOBFillChanged(long nKind, long nRow) {
+  if (!m_pTradeApi || !RowInRange(omnideal::EvOBFillChanged, nKind, nRow, true)) return;
   const int32_t* j = Lookup(m_mapKeyToFillIndex, OverseasKey(nKind, nRow));
-  if (!j || !m_pTradeApi) return;
+  if (!j) return;
+  const CFireGuard guard(*this);
   FireFillOrder(*j);
-  ApplyOBFillToOrder(nKind, nRow);
+  if (guard.SameLogin()) ApplyOBFillToOrder(nKind, nRow);
 }
 
-void CORV_Velmar_KDXCtrl::OnTradeApiOBOrderRemoved(long nKind, long nRow) { RemoveOrder(OverseasKey(nKind, nRow)); }
+void CORV_Velmar_KDXCtrl::OnTradeApiOBOrderRemoved(long nKind, long nRow) {
+  if (RowInRange(omnideal::EvOBOrderRemoved, nKind, nRow, true)) RemoveOrder(OverseasKey(nKind, nRow));
+}
 
 }  // namespace kdx

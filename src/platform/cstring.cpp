@@ -1,5 +1,7 @@
 #include "platform/cstring.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <climits>
 
@@ -16,6 +18,13 @@ int ToIndex(std::size_t pos) { return pos == npos ? -1 : static_cast<int>(std::m
 }  // namespace
 
 CString::CString(const char16_t* text) : str_(TextView(text).view()) {}
+
+void CString::SecureEmpty() {
+  // The whole buffer, spare capacity included: an earlier, longer value may still sit there.
+  str_.resize(str_.capacity());
+  explicit_bzero(str_.data(), str_.size() * sizeof(char16_t));
+  str_.clear();
+}
 
 CString::CString(const char16_t* text, int length) {
   if (text && length > 0) str_.assign(text, static_cast<std::size_t>(length));

@@ -147,6 +147,8 @@ class CString {
   int GetLength() const;
   bool IsEmpty() const { return str_.empty(); }
   void Empty() { str_.clear(); }
+  // Overwrites the characters before emptying, for secrets that must not linger in memory.
+  void SecureEmpty();
   char16_t GetAt(int index) const;  // 0 when out of range
   char16_t operator[](int index) const { return GetAt(index); }
   void SetAt(int index, char16_t ch);  // ignored when out of range

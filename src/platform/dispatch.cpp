@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace kdx {
 namespace {
@@ -43,7 +44,13 @@ HRESULT CoerceArgument(VARIANT& arg, VARTYPE declared, VARIANT* out) {
   return VariantChangeType(out, &arg, VARIANT_ALPHABOOL, declared);
 }
 
+thread_local std::u16string t_errorInfo;
+
 }  // namespace
+
+void SetErrorInfo(std::u16string description) { t_errorInfo = std::move(description); }
+
+std::u16string GetErrorInfo() { return std::exchange(t_errorInfo, std::u16string()); }
 
 HRESULT InvokeByName(IDispatch& target, std::u16string_view name, WORD flags, std::span<VARIANT> args,
                      VARIANT* result) {
@@ -132,6 +139,9 @@ HRESULT DispatchTable::Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VA
       hr = handler(std::span<VARIANT>(coerced), &value);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
+    } catch (COleDispatchException& e) {
+      SetErrorInfo(std::move(e.m_strDescription));
+      return DISP_E_EXCEPTION;
     } catch (...) {
       return DISP_E_EXCEPTION;
     }

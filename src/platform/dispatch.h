@@ -29,6 +29,22 @@ inline constexpr DISPID DISPID_ABOUTBOX = -552;
 
 inline constexpr HRESULT CONNECT_E_NOCONNECTION = static_cast<HRESULT>(0x80040200);
 
+// What a failed dispatch call raises in the caller, as MFC's InvokeHelper does. A handler that
+// lets one escape fails its call with DISP_E_EXCEPTION, and the description becomes the
+// thread's error info (the EXCEPINFO of a real dispatch call).
+class COleDispatchException {
+ public:
+  COleDispatchException(HRESULT error, std::u16string description)
+      : m_scError(error), m_strDescription(std::move(description)) {}
+  HRESULT m_scError;
+  std::u16string m_strDescription;
+};
+
+// The description of the last call on this thread that failed with DISP_E_EXCEPTION; taking
+// it clears it, as GetErrorInfo does. Empty when there is none.
+void SetErrorInfo(std::u16string description);
+std::u16string GetErrorInfo();
+
 class IDispatch {
  public:
   virtual ~IDispatch() = default;
@@ -79,7 +95,8 @@ class DispatchTable {
   HRESULT GetIDsOfNames(std::u16string_view name, DISPID* id) const;
   // Methods answer DISPATCH_METHOD, alone or with DISPATCH_PROPERTYGET (as VB sends them);
   // results: DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH,
-  // DISP_E_OVERFLOW, DISP_E_EXCEPTION for a handler that throws, or the handler's own.
+  // DISP_E_OVERFLOW, DISP_E_EXCEPTION for a handler that throws (with the error info set
+  // from a COleDispatchException), or the handler's own.
   HRESULT Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VARIANT* result) const;
 
   const std::vector<DispatchMember>& Rows() const { return rows_; }

@@ -21,6 +21,22 @@ void SetReplyLimits(const ReplyLimits& limits) {
 
 ReplyLimits GetReplyLimits() { return {g_maxBodyBytes.load(), g_maxRows.load()}; }
 
+// A query template may carry the password (EncodeType 0) or its digest: neither goes to Log.
+CString CORV_Velmar_KDXCtrl::LogUrl(const CString& strUrl) const {
+  CString text = strUrl;
+  for (const CString* secret : {&m_strPasswordMD5, &m_strPassword})
+    if (!secret->IsEmpty()) text.Replace(*secret, u"****");
+  CString out;
+  for (int i = 0; i < text.GetLength(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0x20 || c == 0x7F)
+      out += FormatString(u"%%%02X", static_cast<unsigned>(c));
+    else
+      out += c;
+  }
+  return out;
+}
+
 long CORV_Velmar_KDXCtrl::StartHttpQuery(long nInfoType, long nSequence, const CString& strUrl,
                                          const CString& strName) {
   auto* job = new (std::nothrow) HttpJob;
@@ -33,12 +49,12 @@ long CORV_Velmar_KDXCtrl::StartHttpQuery(long nInfoType, long nSequence, const C
     job->name = strName.Left(kMaxRequestNameLength);
     job->proxyHost = m_strProxyAddress.Left(kMaxProxyHostLength);
     job->proxyPort = m_nProxyPort;
-    job->logUrl = job->url;
+    job->logUrl = LogUrl(job->url);
   } catch (const std::bad_alloc&) {
     delete job;
     return 0;
   }
-  FireLog(3, FormatString(u"HTTP Query = %s", strUrl));
+  FireLog(3, FormatString(u"HTTP Query = %s", LogUrl(strUrl)));
   // Never joined: the worker reports through the window and ends by itself.
   if (!StartWorker([job] { HttpQueryThread(job); })) {
     delete job;

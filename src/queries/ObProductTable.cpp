@@ -2,9 +2,9 @@
 #include "queries/ObProductTable.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "control/KdxCtrl.h"
 #include "platform/message_box.h"
@@ -13,8 +13,6 @@
 
 namespace kdx {
 namespace {
-
-constexpr int kPieceBufferSize = 4096;  // one decoded 'D' line, terminator included
 
 // The block being gathered: its declared size and the bytes filled so far.
 struct Block {
@@ -58,7 +56,7 @@ int64_t DeclaredSize(std::string_view text) {
 std::vector<ObProductEntry> ParseObProductList(std::string_view body) {
   std::vector<ObProductEntry> entries;
   Block block;
-  std::array<unsigned char, kPieceBufferSize> piece;
+  std::vector<unsigned char> piece;
   auto flush = [&] {
     ProcessBlock(block.bytes, entries);
     block = Block{};
@@ -74,9 +72,18 @@ std::vector<ObProductEntry> ParseObProductList(std::string_view body) {
         break;
       }
       case 'D': {
-        const int n = DecodeRecordText(piece.data(), kPieceBufferSize, rest.data(), static_cast<int>(rest.size()));
-        if (n >= 1 && block.open && static_cast<int64_t>(block.bytes.size()) + n <= block.size)
+        // Sized from the line: a piece is as long as its block allows.
+        if (piece.size() < rest.size() + 1) piece.resize(rest.size() + 1);
+        const int n = DecodeRecordText(piece.data(), static_cast<int>(piece.size()), rest.data(),
+                                       static_cast<int>(rest.size()));
+        if (n < 1 || !block.open) break;
+        if (static_cast<int64_t>(block.bytes.size()) + n <= block.size) {
           block.bytes.append(reinterpret_cast<const char*>(piece.data()), static_cast<std::size_t>(n));
+        } else {
+          // Pieces after a lost one would be read from the middle of an entry: the block ends
+          // with what it holds, and its later pieces find no block.
+          flush();
+        }
         break;
       }
       case 'E':
@@ -107,6 +114,12 @@ void CORV_Velmar_KDXCtrl::LoadObProductTable() {
   long result = 0;
   const std::unique_ptr<char[]> body = FetchUrlSync(url, CString(), CString(), result);
   if (!body) {
+    if (result == kFetchTooLarge) {
+      const CFireGuard guard(*this);
+      FireLog(0, FormatString(u"Product list over the limit of %s bytes,URL=%s",
+                              CString::FromUtf8(std::to_string(GetReplyLimits().maxBodyBytes)), url));
+      if (!guard.ControlAlive()) return;
+    }
     MessageBoxW(m_wnd.Handle(), u"無法取得國外商品代表對應表，\r\n請重新嘗試登入，否則將無法正確下單!", u"錯誤",
                 MB_OK | MB_ICONERROR | MB_TOPMOST);
     return;

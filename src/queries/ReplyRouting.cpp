@@ -1,6 +1,8 @@
 // Replies of HTTP requests on the user-interface thread: lines into records, records into the
 // statement and query tables, and the update events.
 #include <array>
+#include <string>
+#include <vector>
 
 #include "control/KdxCtrl.h"
 #include "platform/system.h"
@@ -97,39 +99,60 @@ LRESULT CORV_Velmar_KDXCtrl::OnHttpReply(WPARAM wParam, LPARAM lParam) {
   const long infoType = job->infoType;
   const long sequence = job->sequence;
   const CString& name = job->name;
+  const CString url = job->logUrl.IsEmpty() ? LogUrl(job->url) : job->logUrl;
   const char* body = reinterpret_cast<const char*>(lParam);
   if (!body) {
-    DispatchReply(infoType, sequence, StatusRecord(kStatusFailed, u"1001", u"伺服器沒有回應,URL=" + job->url),
-                  ReplyFailed, name);
+    DispatchReply(infoType, sequence, StatusRecord(kStatusFailed, u"1001", u"伺服器沒有回應,URL=" + url), ReplyFailed,
+                  name);
     return 0;
   }
 
-  bool sawData = false, ended = false;
-  std::array<unsigned char, kRecordBufferSize> bytes;
-  ForEachReplyLine(std::string_view(body, job->bodyLength), [&](std::string_view line) {
+  std::string_view text(body, job->bodyLength);
+  // A body cut at the limit may end inside a line: that piece is not a record.
+  if (job->truncated) text = text.substr(0, text.find_last_of("\r\n") + 1);
+  const ReplyLimits limits = GetReplyLimits();
+  std::size_t rows = 0;
+  bool sawData = false, ended = false, overRows = false;
+  std::vector<unsigned char> bytes;
+  const CFireGuard guard(*this);
+  ForEachReplyLine(text, [&](std::string_view line) {
     if (line.size() < 4 || line[0] != 'd' || line[2] != 'D' || line[3] != ' ') return true;
-    const int n = DecodeRecordText(bytes.data(), kRecordBufferSize, line.data() + 4, static_cast<int>(line.size() - 4));
+    if (line[1] != '0' && line[1] != '1') return true;
+    if (line[1] == '0' && rows == limits.maxRows) {
+      overRows = true;  // the rest is dropped
+      return false;
+    }
+    // The buffer grows to the longest line: no record is too long to decode.
+    if (bytes.size() < line.size()) bytes.resize(line.size());
+    const int n = DecodeRecordText(bytes.data(), static_cast<int>(bytes.size()), line.data() + 4,
+                                   static_cast<int>(line.size() - 4));
     if (n <= 0) return true;
     FieldRecord record;
     if (record.Decode(bytes.data(), 0, n) < 0) return true;
     if (line[1] == '0') {
       sawData = true;
+      ++rows;
       DispatchReply(infoType, sequence, record, ReplyRow, name);
-    } else if (line[1] == '1') {
-      // The server's own end or error: it speaks for the whole reply.
-      record.SetNumber(kStatusField, kStatusFailed);
-      DispatchReply(infoType, sequence, record, ReplyFailed, name);
-      ended = true;
-      return false;
+      return guard.ControlAlive();
     }
-    return true;
+    // The server's own end or error: it speaks for the whole reply.
+    record.SetNumber(kStatusField, kStatusFailed);
+    DispatchReply(infoType, sequence, record, ReplyFailed, name);
+    ended = true;
+    return false;
   });
-  if (ended) return 0;
-  if (sawData) {
+  if (ended || !guard.ControlAlive()) return 0;
+  if (overRows || job->truncated) {
+    // What was stored stays; the host learns the reply was cut, and where.
+    const CString limit = overRows ? CString::FromUtf8(std::to_string(limits.maxRows) + " rows")
+                                   : CString::FromUtf8(std::to_string(limits.maxBodyBytes) + " bytes");
+    DispatchReply(infoType, sequence, StatusRecord(kStatusFailed, u"1003", u"Reply cut at the limit of " + limit + u",URL=" + url),
+                  ReplyFailed, name);
+  } else if (sawData) {
     DispatchReply(infoType, sequence, StatusRecord(kStatusComplete, u"1000", u"資料接收完成"), ReplyDone, name);
   } else {
-    DispatchReply(infoType, sequence, StatusRecord(kStatusFailed, u"1002", u"Query資料不完整,URL=" + job->url),
-                  ReplyFailed, name);
+    DispatchReply(infoType, sequence, StatusRecord(kStatusFailed, u"1002", u"Query資料不完整,URL=" + url), ReplyFailed,
+                  name);
   }
   return 0;
 }
@@ -149,10 +172,13 @@ void CORV_Velmar_KDXCtrl::DispatchReply(long nInfoType, long nSequence, const Fi
     case ReplyDone:
       FireReplyUpdate(nInfoType, strName);
       break;
-    case ReplyFailed:
+    case ReplyFailed: {
+      // The name is the job's, which outlives the control; the host may destroy it in Log.
+      const CFireGuard guard(*this);
       FireLog(0, CString(record.GetStringView(kMessageField)));
-      FireReplyUpdate(nInfoType, strName);
+      if (guard.ControlAlive()) FireReplyUpdate(nInfoType, strName);
       break;
+    }
     default:
       break;
   }

@@ -1,12 +1,73 @@
 #include "tradeapi/ORVOmniDealApi.h"
 
 #include <array>
+#include <utility>
 
 #include "platform/class_factory.h"
 
 namespace kdx {
+namespace {
 
-CORVOMNIDEALAPI::~CORVOMNIDEALAPI() { DisconnectEvents(); }
+constexpr UINT kReleaseComponent = WM_USER + 1;
+
+// One hidden window per thread whose posted messages release parked components.
+struct Releaser {
+  MessageWindow window;
+  Releaser() {
+    window.OnMessage(kReleaseComponent, [](WPARAM w, LPARAM) {
+      delete reinterpret_cast<std::shared_ptr<IDispatch>*>(w);
+      return LRESULT{0};
+    });
+  }
+};
+
+void ReleaseLater(std::shared_ptr<IDispatch> component) {
+  thread_local Releaser releaser;
+  auto* box = new std::shared_ptr<IDispatch>(std::move(component));
+  releaser.window.Handle().PostMessage(kReleaseComponent, reinterpret_cast<WPARAM>(box), 0, [box] { delete box; });
+}
+
+constexpr std::pair<DISPID, const char16_t*> kMemberNames[] = {
+    {omnideal::TWOrderPrefix, u"TWOrderPrefix"}, {omnideal::UseCA, u"UseCA"},
+    {omnideal::CAPath, u"CAPath"}, {omnideal::CAPassword, u"CAPassword"},
+    {omnideal::OBOrderPrefix, u"OBOrderPrefix"}, {omnideal::CAType, u"CAType"},
+    {omnideal::GetStatus, u"GetStatus"}, {omnideal::Connect, u"Connect"},
+    {omnideal::GetLoginDataCount, u"GetLoginDataCount"}, {omnideal::GetLoginDataString, u"GetLoginDataString"},
+    {omnideal::SetTradeAccount, u"SetTradeAccount"}, {omnideal::GetDataString, u"GetDataString"},
+    {omnideal::GetDataValue, u"GetDataValue"}, {omnideal::FutOrder, u"FutOrder"},
+    {omnideal::OptOrder, u"OptOrder"}, {omnideal::StkOrder, u"StkOrder"},
+    {omnideal::ReduceFutOrder, u"ReduceFutOrder"}, {omnideal::ReduceOptOrder, u"ReduceOptOrder"},
+    {omnideal::ReduceStkOrder, u"ReduceStkOrder"}, {omnideal::OBFutOrder, u"OBFutOrder"},
+    {omnideal::ReduceOBFutOrder, u"ReduceOBFutOrder"}, {omnideal::GetOBDataString, u"GetOBDataString"},
+    {omnideal::GetOBDataValue, u"GetOBDataValue"},
+};
+
+[[noreturn]] void ThrowCallFailed(DISPID id, HRESULT hr, const std::u16string& detail) {
+  CString text = FormatString(u"Trade-API call %s failed (0x%08X)", TradeApiMemberName(id), static_cast<uint32_t>(hr));
+  if (!detail.empty()) text += u": " + CString(detail);
+  throw COleDispatchException(hr, text.str());
+}
+
+}  // namespace
+
+const char16_t* TradeApiMemberName(DISPID id) {
+  for (const auto& [member, name] : kMemberNames)
+    if (member == id) return name;
+  return u"?";
+}
+
+CORVOMNIDEALAPI::CallScope::CallScope(std::shared_ptr<TradeApiCallState> state) : state_(std::move(state)) {
+  ++state_->depth;
+}
+
+CORVOMNIDEALAPI::CallScope::~CallScope() {
+  if (--state_->depth == 0 && state_->parked) ReleaseLater(std::move(state_->parked));
+}
+
+CORVOMNIDEALAPI::~CORVOMNIDEALAPI() {
+  DisconnectEvents();
+  if (m_state->depth > 0) m_state->parked = std::move(m_pDispatch);
+}
 
 void CORVOMNIDEALAPI::DisconnectEvents() {
   if (m_pEvents && m_dwCookie) m_pEvents->Unadvise(m_dwCookie);
@@ -30,12 +91,19 @@ bool CORVOMNIDEALAPI::CreateControl(const CLSID& clsid, WindowHandle parent, UIN
   return true;
 }
 
+// The component may pump messages inside the call, and a handler may delete this wrapper
+// meanwhile: after the call only locals are used.
 VARIANT CORVOMNIDEALAPI::Invoke(DISPID id, WORD flags, VARTYPE resultType, std::span<VARIANT> args) {
+  if (!m_pDispatch) ThrowCallFailed(id, E_UNEXPECTED, u"no component");
+  IDispatch* target = m_pDispatch.get();
+  const CallScope scope(m_state);
+  GetErrorInfo();  // what an earlier call left is not this call's
   VARIANT result;
-  if (!m_pDispatch || FAILED(m_pDispatch->Invoke(id, flags, args, &result))) return VARIANT{};
+  if (const HRESULT hr = target->Invoke(id, flags, args, &result); FAILED(hr)) ThrowCallFailed(id, hr, GetErrorInfo());
   if (resultType != VT_EMPTY && result.vt != resultType) {
     VARIANT converted;
-    if (FAILED(VariantChangeType(&converted, &result, 0, resultType))) return VARIANT{};
+    if (const HRESULT hr = VariantChangeType(&converted, &result, 0, resultType); FAILED(hr))
+      ThrowCallFailed(id, hr, u"unexpected result type");
     return converted;
   }
   return result;

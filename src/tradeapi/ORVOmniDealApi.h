@@ -37,8 +37,33 @@ inline constexpr DISPID EvStatus = 1, EvMessage = 2, EvStatement = 3, EvOrderNew
                         EvOBFillNew = 16, EvOBFillChanged = 17, EvOBOrderRemoved = 18;
 }  // namespace omnideal
 
+// The name of a component member or event, for messages; "?" for an unknown DISPID.
+const char16_t* TradeApiMemberName(DISPID id);
+
+// Calls into the component and its events into the control, counted while they run: a wrapper
+// deleted meanwhile hands its component over here, and the component is released from a posted
+// message once the last of them has returned, never inside one of its own calls.
+struct TradeApiCallState {
+  int depth = 0;
+  std::shared_ptr<IDispatch> parked;
+};
+
+// Every member raises COleDispatchException when the call fails (a failed HRESULT, or a result
+// that does not convert to the declared type), as InvokeHelper does; the description names the
+// member and the error, never an argument.
 class CORVOMNIDEALAPI {
  public:
+  class CallScope {
+   public:
+    explicit CallScope(std::shared_ptr<TradeApiCallState> state);
+    ~CallScope();
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+   private:
+    std::shared_ptr<TradeApiCallState> state_;
+  };
+
   CORVOMNIDEALAPI() = default;
   ~CORVOMNIDEALAPI();
   CORVOMNIDEALAPI(const CORVOMNIDEALAPI&) = delete;
@@ -48,6 +73,9 @@ class CORVOMNIDEALAPI {
   // to its events. False when no component is registered for the CLSID or it offers no events.
   bool CreateControl(const CLSID& clsid, WindowHandle parent, UINT id, std::shared_ptr<IDispatch> eventSink);
   UINT GetDlgCtrlID() const { return m_nID; }
+  // For the event sink's handlers, which count as calls of this component while they run.
+  const std::shared_ptr<TradeApiCallState>& CallState() const { return m_state; }
+  bool InCall() const { return m_state->depth > 0; }
   // Stops the component's events reaching the sink; the component itself stays until deleted.
   void DisconnectEvents();
   IDispatch* GetDispatch() const { return m_pDispatch.get(); }
@@ -81,7 +109,6 @@ class CORVOMNIDEALAPI {
   double GetOBDataValue(long kind, long row, long field);
 
  private:
-  // InvokeHelper: a failed call yields an empty result of the declared type.
   VARIANT Invoke(DISPID id, WORD flags, VARTYPE resultType, std::span<VARIANT> args);
   void SetProperty(DISPID id, VARIANT value);
   // The (kind, row, field) readers of login data and report tables.
@@ -90,6 +117,7 @@ class CORVOMNIDEALAPI {
   long CallReduce(DISPID id, long quantity, VARIANT* order);
 
   std::shared_ptr<IDispatch> m_pDispatch;
+  std::shared_ptr<TradeApiCallState> m_state = std::make_shared<TradeApiCallState>();
   ConnectionPoint* m_pEvents = nullptr;
   DWORD m_dwCookie = 0;
   WindowHandle m_parent;

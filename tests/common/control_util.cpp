@@ -28,6 +28,17 @@ VARIANT CallByName(IDispatch& target, std::u16string_view name, std::vector<VARI
 
 std::string Utf8(const CString& text) { return text.ToUtf8(); }
 
+std::shared_ptr<IDispatch> OnEvent(DISPID event, std::function<void(std::span<VARIANT>)> f) {
+  DispatchTable table;
+  DispatchMember row = *KdxEventTable().Find(event, MemberKind::Method);
+  row.handler = [f = std::move(f)](std::span<VARIANT> args, VARIANT*) {
+    f(args);
+    return S_OK;
+  };
+  table.Add(std::move(row));
+  return std::make_shared<DispatchObject>(std::move(table));
+}
+
 ControlHarness::ControlHarness() : ctrl(std::make_unique<CORV_Velmar_KDXCtrl>()) {
   EXPECT_NE(ctrl->FindConnectionPoint()->Advise(events.Sink()), 0u);
 }
@@ -41,7 +52,7 @@ bool ControlHarness::PumpUntilUpdates(std::size_t count) {
 }
 
 void ControlHarness::Reply(long infoType, long sequence, const std::string* body, const CString& name,
-                           const CString& url) {
+                           const CString& url, bool truncated) {
   HttpJob job;
   job.url = url;
   job.infoType = static_cast<int32_t>(infoType);
@@ -50,6 +61,7 @@ void ControlHarness::Reply(long infoType, long sequence, const std::string* body
   job.window = ctrl->GetSafeHwnd();
   std::string copy = body ? *body : std::string();
   job.bodyLength = copy.size();
+  job.truncated = truncated;
   ctrl->GetSafeHwnd().SendMessage(WM_HTTPREPLY, reinterpret_cast<WPARAM>(&job),
                                   body ? reinterpret_cast<LPARAM>(copy.data()) : 0);
 }
@@ -69,6 +81,7 @@ void ControlTest::TearDown() {
 }
 
 void ControlTest::LogIn(const std::string& section) {
+  events.Clear();
   ASSERT_EQ(Login(Ini(section)), 0);
   Pump();
   ASSERT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));

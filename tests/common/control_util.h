@@ -28,6 +28,9 @@ inline constexpr auto kPatience = 20s;  // reached only when something is broken
 // A method called by name through the automation interface, as a host calls it.
 VARIANT CallByName(IDispatch& target, std::u16string_view name, std::vector<VARIANT> args = {});
 
+// A sink for one of the control's events, calling f with the event's arguments.
+std::shared_ptr<IDispatch> OnEvent(DISPID event, std::function<void(std::span<VARIANT>)> f);
+
 // A control with a recorder advised, owned by the calling (user-interface) thread.
 struct ControlHarness {
   ControlHarness();
@@ -39,7 +42,7 @@ struct ControlHarness {
   bool PumpUntilUpdates(std::size_t count);  // until that many update events have arrived
   // Hands a reply to the control as a worker would (lParam 0 when body is null).
   void Reply(long infoType, long sequence, const std::string* body, const CString& name = {},
-             const CString& url = u"http://host/x");
+             const CString& url = u"http://host/x", bool truncated = false);
 
   EventRecorder events;
   std::unique_ptr<CORV_Velmar_KDXCtrl> ctrl;
@@ -61,7 +64,7 @@ class ControlTest : public testing::Test, public ControlHarness {
     return Call(u"Login", {VARIANT(path), VARIANT(section)}).lVal;
   }
   long Status() { return Call(u"GetConnectStatus").lVal; }
-  // Logs in with the default account and empties the event record.
+  // Logs in with the default account; the event record is empty before and after.
   void LogIn(const std::string& section = "RocID=a1\n");
 
   TempFolder folder;

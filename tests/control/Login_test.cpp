@@ -1,5 +1,6 @@
 // The control driven as a host drives it, against the simulated trade-API component: log-in,
-// its outcome, log-out, re-log-in, and the automation interface's argument checks.
+// its outcome, failed component calls, log-out and what it clears, re-log-in, and the
+// automation interface's argument checks.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -23,38 +24,21 @@ using test::Utf8;
 
 using LoginTest = test::ControlTest;
 
-TEST_F(LoginTest, WithoutARegisteredComponentLoginReturnsMinusOneAndChangesNothing) {
-  SimTradeApi::Unregister();
-  ctrl->m_strSession = u"Before";
-  EXPECT_EQ(Login(Ini("RocID=a1\nPassword=pw\n")), -1);
-  EXPECT_EQ(ctrl->m_pTradeApi, nullptr);
-  EXPECT_EQ(ctrl->m_strSession, u"Before");
-  EXPECT_TRUE(ctrl->m_mapProfile.empty());
-  EXPECT_TRUE(ctrl->m_strRocID.IsEmpty());
-  EXPECT_EQ(Status(), 0);
-  Pump();
-  EXPECT_TRUE(events.Events().empty());
-}
-
 TEST_F(LoginTest, SectionLinesFillTheProfileMapLineByLine) {
   const std::u16string path = folder.Write("kdx.ini",
                                            "[Other]\nLeak=1\n"
                                            "[Sim]\n  Key One  =  value one  \n=orphan\nTwo=a=b\nNoEquals\n"
-                                           "Orders = https://q/%ROC_ID%?a=1\n"
                                            "[Sim2]\nTwo=c\nNew=1\n");
   EXPECT_EQ(Login(path), 0);
-  const std::unordered_map<CString, CString> first{
-      {u"Key One", u"value one"}, {u"Two", u"a=b"}, {u"Orders", u"https://q/%ROC_ID%?a=1"}};
-  EXPECT_EQ(ctrl->m_mapProfile, first);
+  std::unordered_map<CString, CString> expected{{u"Key One", u"value one"}, {u"Two", u"a=b"}};
+  EXPECT_EQ(ctrl->m_mapProfile, expected);
   EXPECT_EQ(ctrl->m_strProfilePath, path);
   EXPECT_EQ(ctrl->m_strSession, u"Sim");
-
   // A later log-in overwrites and adds; it does not empty the map first.
   EXPECT_EQ(ctrl->Login(path, u"Sim2"), 0);
-  auto second = first;
-  second[u"Two"] = u"c";
-  second[u"New"] = u"1";
-  EXPECT_EQ(ctrl->m_mapProfile, second);
+  expected[u"Two"] = u"c";
+  expected[u"New"] = u"1";
+  EXPECT_EQ(ctrl->m_mapProfile, expected);
 }
 
 // Connect's arguments joined with ',', and the members and properties the keys set: texts
@@ -127,11 +111,12 @@ TEST_P(LoginKeysTest, KeysAndDefaultsReachMembersPropertiesAndConnect) {
 
 const std::string kEmptyDigest = "md5=d41d8cd98f00b204e9800998ecf8427e ";
 const std::string kDefaults = "ca=0/0 useCA=1 prompt=1 test=0";
+const std::string kNoKeys = "1,,,443,,0,ORV,nPlexII,,,,,1";
 
 INSTANTIATE_TEST_SUITE_P(
     Sections, LoginKeysTest,
     testing::Values(
-        KeysCase{"Defaults", "", "1,,,443,,0,ORV,nPlexII,,,,,1", kEmptyDigest + kDefaults},
+        KeysCase{"Defaults", "", kNoKeys, kEmptyDigest + kDefaults},
         KeysCase{"AllKeys",
                  "LoginType=2\nLoginURL=https://login\nServerAddress=trade.example\nServerPort=8443\n"
                  "ProxyAddress=proxy.local\nProxyPort=3128\nCompany=ACME\nProduct=Pro\nRocID=a123_x\nBranchID=9A95\n"
@@ -149,20 +134,19 @@ INSTANTIATE_TEST_SUITE_P(
                  "roc=ABC " + kEmptyDigest + kDefaults},
         KeysCase{"RocIDBeginningWithUnderscore", "RocID=_abc_d\n", "1,,,443,,0,ORV,nPlexII,_ABC_D,,,,1",
                  "roc=_ABC_D " + kEmptyDigest + kDefaults},
-        KeysCase{"CATypeMinusOneTurnsUseCAOff", "CAType=-1\n", "1,,,443,,0,ORV,nPlexII,,,,,1",
+        KeysCase{"CATypeMinusOneTurnsUseCAOff", "CAType=-1\n", kNoKeys,
                  kEmptyDigest + "ca=-1/-1 useCA=0 prompt=1 test=0"},
-        KeysCase{"ModulePathInImagePath", "ImagePath=%ModulePath%\\Images;%ModulePath%\n",
-                 "1,,,443,,0,ORV,nPlexII,,,,,1",
+        KeysCase{"OtherNegativeCATypeLeavesUseCA", "CAType=-2\n", kNoKeys,
+                 kEmptyDigest + "ca=-2/-2 useCA=1 prompt=1 test=0"},
+        KeysCase{"ModulePathInImagePath", "ImagePath=%ModulePath%\\Images;%ModulePath%\n", kNoKeys,
                  kEmptyDigest + "image=C:\\Host\\bin\\Images;C:\\Host\\bin " + kDefaults}),
     [](const auto& info) { return std::string(info.param.label); });
 
 struct GroupsCase {
   const char* label;
   sim::SimFields loginData;  // 34 log-in id, 35 password, 214 group list
-  std::u16string account;    // of the one account row; empty: branch + customer account
   CString loginID, loginPassword;
   std::vector<std::pair<CString, CString>> groups;
-  std::vector<CString> accounts;
   friend void PrintTo(const GroupsCase& c, std::ostream* os) { *os << c.label; }
 };
 
@@ -172,7 +156,7 @@ TEST_P(LoginGroupsTest, SuccessFiresLoginReadyThenStatementUpdateAndBuildsTheAcc
   const GroupsCase& c = GetParam();
   SimConfig config;
   config.loginData = c.loginData;
-  config.accounts = {SimConfig::Account(u"9A95", u"0012345", c.account)};
+  config.accounts = {SimConfig::Account(u"9A95", u"0012345", u"A")};
   Register(config);
   EXPECT_EQ(Login(Ini("RocID=a1\nPassword=pw\n")), 0);
   EXPECT_TRUE(events.Events().empty()) << "the outcome arrived inside Login";
@@ -184,27 +168,26 @@ TEST_P(LoginGroupsTest, SuccessFiresLoginReadyThenStatementUpdateAndBuildsTheAcc
   EXPECT_EQ(ctrl->m_strLoginID, c.loginID);
   EXPECT_EQ(ctrl->m_strLoginPassword, c.loginPassword);
   EXPECT_EQ(ctrl->m_arrAccountGroups, c.groups);
-  EXPECT_EQ(ctrl->m_mapAccounts.size(), c.accounts.size());
-  for (const CString& account : c.accounts) EXPECT_TRUE(ctrl->m_mapAccounts.contains(account));
+  std::unordered_map<CString, int32_t> accounts;
+  for (const auto& [group, account] : c.groups) accounts[account] = 1;
+  EXPECT_EQ(ctrl->m_mapAccounts, accounts);
 
   const auto trade = SimTradeApi::Last()->CallsNamed(u"SetTradeAccount");
   ASSERT_EQ(trade.size(), 2u);
-  for (int32_t market : {0, 1}) {
-    EXPECT_EQ(trade[market].args[0].lVal, market);
-    EXPECT_EQ(trade[market].args[1].bstrVal, u"9A95");
-    EXPECT_EQ(trade[market].args[2].bstrVal, u"0012345");
-  }
+  for (int32_t market : {0, 1}) EXPECT_EQ(Joined(trade[market].args), std::to_string(market) + ",9A95,0012345");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Groups, LoginGroupsTest,
-    testing::Values(GroupsCase{"LogInData", {{34, u"A123456789"}, {35, u"pass1234"}, {214, u""}}, u"", u"A123456789",
-                               u"pass1234", {{u"", u"9A950012345"}}, {u"9A950012345"}},
+    testing::Values(GroupsCase{"LogInData", {{34, u"A123456789"}, {35, u"pass1234"}, {214, u""}}, u"A123456789",
+                               u"pass1234", {{u"", u"A"}}},
                     // An empty log-in id and password fall back to RocID and Password.
-                    GroupsCase{"SingleAccount", {{34, u""}, {35, u""}, {214, u""}}, u"A", u"A1", u"pw",
-                               {{u"", u"A"}}, {u"A"}},
-                    GroupsCase{"GroupList", {{34, u""}, {35, u""}, {214, u"G1=A1:x,A2;G2=A3"}}, u"A", u"A1", u"pw",
-                               {{u"G1", u"A1"}, {u"G1", u"A2"}, {u"G2", u"A3"}}, {u"A1", u"A2", u"A3"}}),
+                    GroupsCase{"SingleAccount", {{34, u""}, {35, u""}, {214, u""}}, u"A1", u"pw", {{u"", u"A"}}},
+                    GroupsCase{"GroupList", {{214, u"G1=A1:x,A2;G2=A3"}}, u"A1", u"pw",
+                               {{u"G1", u"A1"}, {u"G1", u"A2"}, {u"G2", u"A3"}}},
+                    GroupsCase{"EqualsFirstIsOneGroup", {{214, u"=X"}}, u"A1", u"pw", {{u"=X", u"A"}}},
+                    GroupsCase{"ColonsEmptiesAndBlanks", {{214, u"G=:B,C:,,D:e ;;=Z;  ;H=;I"}}, u"A1", u"pw",
+                               {{u"G", u"B"}, {u"G", u"C"}, {u"G", u"D"}}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(LoginTest, MessageCodeTwoIsLoggedAndOtherCodesIgnored) {
@@ -213,13 +196,80 @@ TEST_F(LoginTest, MessageCodeTwoIsLoggedAndOtherCodesIgnored) {
   for (int32_t code : {2, 3, -1}) api->Raise(omnideal::EvMessage, {VARIANT(code), VARIANT(u"A"), VARIANT(u"B")});
   Pump();
   EXPECT_EQ(events.Summary(), (Strings{"Log(0,B(A))"}));
-  EXPECT_NE(ctrl->m_pTradeApi, nullptr);
   EXPECT_EQ(Status(), 2);
+}
+
+TEST_F(LoginTest, ConnectsResultComesBackUnchangedAndNoComponentMeansMinusOne) {
+  for (long result : {-5L, 7L, 0L}) {
+    SimConfig config;
+    config.connectResult = result;
+    Register(config);
+    EXPECT_EQ(Login(Ini("RocID=a1\n")), result);
+  }
+  SimTradeApi::Unregister();
+  ctrl->m_strSession = u"Before";
+  ctrl->m_mapProfile.clear();
+  EXPECT_EQ(Login(Ini("RocID=b2\nPassword=pw\n")), -1);
+  EXPECT_EQ(ctrl->m_pTradeApi, nullptr);
+  EXPECT_EQ(ctrl->m_strSession, u"Before");
+  EXPECT_TRUE(ctrl->m_mapProfile.empty());
+  EXPECT_EQ(ctrl->m_strRocID, u"A1");
+  EXPECT_EQ(Status(), 0);
+  Pump();
+  EXPECT_TRUE(events.Events().empty());
+}
+
+// A password that cannot be converted to the ANSI code page would be digested as nothing.
+TEST_F(LoginTest, APasswordWithoutItsCodePageEndsTheLogInBeforeAnythingChanged) {
+  const unsigned codePage = AnsiCodePage();
+  SetAnsiCodePage(59999);  // no such code page
+  EXPECT_EQ(Login(Ini("RocID=a1\nPassword=pw\n")), -1);
+  EXPECT_EQ(Login(Ini("RocID=a1\nPassword=pw\nEncodeType=0\n")), 0);  // nothing to convert
+  SetAnsiCodePage(codePage);
+  EXPECT_EQ(events.Summary(), (Strings{"Log(0,Login: the password cannot be converted to code page 59999)"}));
+  EXPECT_EQ(SimTradeApi::CreatedCount(), 1);
+}
+
+// A failed call into the component fails the automation call with a description, and logs it;
+// one inside an event handler is logged and ends the handler.
+TEST_F(LoginTest, FailedComponentCallsFailTheCallAndAreLogged) {
+  auto failed = [](const char* member) {
+    return std::string("Trade-API call ") + member + " failed (0x80004005): simulated failure";
+  };
+  const struct {
+    DISPID failing;
+    const char16_t* method;  // fails through the interface; null: inside the log-in event
+    Strings events;
+  } cases[] = {
+      {omnideal::Connect, u"Login", {"Log(0," + failed("Connect") + ")"}},
+      {omnideal::CAType, u"Login", {"Log(0," + failed("CAType") + ")"}},
+      {omnideal::GetStatus, u"GetConnectStatus", {"LoginReady", "StatementUpdate(0)", "Log(0," + failed("GetStatus") + ")"}},
+      {omnideal::GetLoginDataCount, nullptr, {"Log(0," + failed("GetLoginDataCount") + ")"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.failing);
+    SimConfig config;
+    if (c.failing != omnideal::GetStatus) config.failingCalls[c.failing] = E_FAIL;
+    Register(config);
+    events.Clear();
+    std::vector<VARIANT> args{VARIANT(Ini("RocID=a1\n")), VARIANT(u"Sim")};
+    VARIANT result;
+    HRESULT hr = InvokeByName(*ctrl, u"Login", DISPATCH_METHOD, args, &result);
+    Pump();
+    if (c.failing == omnideal::GetStatus) {
+      SimTradeApi::Last()->Config().failingCalls[c.failing] = E_FAIL;
+      hr = InvokeByName(*ctrl, c.method, DISPATCH_METHOD, {}, &result);
+    }
+    EXPECT_EQ(hr, c.method ? DISP_E_EXCEPTION : S_OK);
+    if (c.method) {
+      EXPECT_EQ("Log(0," + Utf16ToUtf8(GetErrorInfo()) + ")", c.events.back());
+    }
+    EXPECT_EQ(events.Summary(), c.events);
+  }
 }
 
 TEST_F(LoginTest, ConnectStatusFollowsTheLogInAndLogoutTakesEffectWhenItsMessageIsHandled) {
   EXPECT_EQ(Status(), 0);
-  EXPECT_EQ(ctrl->GetConnectStatus(), 0);
   EXPECT_EQ(Login(Ini("RocID=a1\n")), 0);
   EXPECT_EQ(Status(), 1);
   Pump();
@@ -230,78 +280,103 @@ TEST_F(LoginTest, ConnectStatusFollowsTheLogInAndLogoutTakesEffectWhenItsMessage
   Pump();
   EXPECT_EQ(Status(), 0);
   EXPECT_EQ(SimTradeApi::AliveCount(), 0);
-  EXPECT_TRUE(ctrl->m_mapProfile.empty());
-  EXPECT_TRUE(ctrl->m_strProfilePath.IsEmpty());
-}
-
-TEST_F(LoginTest, LogoutTwiceAndLogoutWhileLoggedOutDoNothingMore) {
-  ctrl->Logout();
-  LogIn();
-  ctrl->Logout();
-  ctrl->Logout();
-  Pump();
-  EXPECT_EQ(Status(), 0);
-  EXPECT_EQ(SimTradeApi::AliveCount(), 0);
-  ctrl->m_nOrderCount = 5;
-  ctrl->m_mapProfile[u"Kept"] = u"1";
+  ctrl->m_nOrderCount = 5;  // Logout while logged out does nothing
   Call(u"Logout");
   Pump();
   EXPECT_EQ(ctrl->m_nOrderCount, 5);
-  EXPECT_EQ(ctrl->m_mapProfile.size(), 1u);
+  EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
+}
+
+// Logout empties the tables of the log-in and forgets its secrets; the rest stays for the next.
+TEST_F(LoginTest, LogoutClearsWhatBelongsToTheLogInAndKeepsTheRest) {
+  LogIn("RocID=a1\nPassword=pw\nCAPassword=ca\n");
+  CORV_Velmar_KDXCtrl& c = *ctrl;
+  c.m_mapOrderIndexToKey[0] = 1;
+  c.m_mapFillIndexToKey[0] = 1;
+  c.m_mapKeyToOrderIndex[1] = 0;
+  c.m_mapKeyToFillIndex[1] = 0;
+  c.m_mapOrderNoToKey[u"N"] = 1;
+  c.m_mapOrderRef[u"R"] = u"r";
+  for (int i = 1; i <= 5; ++i) c.m_arrStatementRows[i].push_back(std::make_unique<FieldRecord>());
+  c.m_mapQuerySeq[u"Q"] = 3;
+  c.m_mapQueryTables[u"Q"].push_back(std::make_unique<FieldRecord>());
+  c.m_nOrderCount = c.m_nFillCount = 4;
+  c.m_mapObProductCode[u"K"] = c.m_mapObExchange[u"K"] = c.m_mapObDisplaySymbol[u"K"] = c.m_mapObCodeToKey[u"C"] = u"v";
+  c.m_nStatementSeq[2] = 9;
+  c.m_arrOrderInfoString[1] = u"ticket";
+  c.m_arrOrderInfoValue[1] = 2.5;
+  c.m_mapOBKeyToOrder[7] = nullptr;
+  c.m_mapOBOrderNoToOrder[u"OB"] = nullptr;
+  c.m_mapOBOrderToKey[nullptr] = 7;
+  ASSERT_FALSE(c.m_mapProfile.empty());
+  ASSERT_FALSE(c.m_arrAccountGroups.empty());
+  c.Logout();
+  EXPECT_TRUE(c.m_mapOrderIndexToKey.empty() && c.m_mapFillIndexToKey.empty() && c.m_mapKeyToOrderIndex.empty() &&
+              c.m_mapKeyToFillIndex.empty() && c.m_mapOrderNoToKey.empty() && c.m_mapOrderRef.empty());
+  for (int i = 1; i <= 5; ++i) EXPECT_TRUE(c.m_arrStatementRows[i].empty()) << i;
+  EXPECT_TRUE(c.m_arrAccountGroups.empty() && c.m_mapProfile.empty() && c.m_mapQuerySeq.empty() &&
+              c.m_mapQueryTables.empty() && c.m_strProfilePath.IsEmpty());
+  EXPECT_EQ(c.m_nOrderCount + c.m_nFillCount, 0);
+  for (const CString* secret : {&c.m_strPassword, &c.m_strPasswordMD5, &c.m_strLoginPassword, &c.m_strCAPassword})
+    EXPECT_TRUE(secret->IsEmpty());
+  EXPECT_EQ(c.m_mapAccounts.size(), 1u);
+  EXPECT_EQ(c.m_mapObProductCode.size() + c.m_mapObExchange.size() + c.m_mapObDisplaySymbol.size() +
+                c.m_mapObCodeToKey.size(),
+            4u);
+  EXPECT_EQ(c.m_mapOBKeyToOrder.size() + c.m_mapOBOrderNoToOrder.size() + c.m_mapOBOrderToKey.size(), 3u);
+  EXPECT_EQ(c.m_nStatementSeq[2], 9);
+  EXPECT_EQ(c.m_arrOrderInfoString.at(1), u"ticket");
+  EXPECT_EQ(c.m_arrOrderInfoValue.at(1), 2.5);
+  EXPECT_EQ(c.m_strRocID, u"A1");
+}
+
+// Rows announced after Logout, before the component is gone, belong to no log-in.
+TEST_F(LoginTest, RowsAfterLogoutAreNotNumbered) {
+  LogIn();
+  ctrl->Logout();
+  SimTradeApi::Last()->AddOrder(Market::Domestic, 1, 0, SimRow().Text(5, u"9A950012345"), sim::Delivery::Now);
+  SimTradeApi::Last()->AddFill(Market::Domestic, 2, 0, SimRow().Text(5, u"9A950012345"), sim::Delivery::Now);
+  Pump();
   EXPECT_TRUE(events.Events().empty());
+  EXPECT_EQ(ctrl->m_nOrderCount + ctrl->m_nFillCount, 0);
 }
 
 // Teardown messages meant for a replaced component must not reach the one that replaced it:
 // the log-out's, a log-in failure's and a lost connection's.
-struct StaleTeardownCase {
-  const char* name;
-  std::function<void(test::ControlTest&)> before;
-  friend void PrintTo(const StaleTeardownCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class StaleTeardownTest : public LoginTest, public testing::WithParamInterface<StaleTeardownCase> {};
-
-TEST_P(StaleTeardownTest, LeavesTheNewComponentAlone) {
-  LogIn();
-  GetParam().before(*this);
-  EXPECT_EQ(Login(Ini("RocID=a1\n")), 0);
-  Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
-  EXPECT_NE(ctrl->m_pTradeApi, nullptr);
-  EXPECT_EQ(Status(), 2);
-  EXPECT_EQ(SimTradeApi::AliveCount(), 1);
+TEST_F(LoginTest, StaleTeardownsLeaveTheNewComponentAlone) {
+  const std::function<void()> befores[] = {
+      [&] { ctrl->Logout(); },
+      [] {
+        SimTradeApi::Last()->Disconnect(sim::Delivery::Now);
+        SimTradeApi::Last()->Raise(2, {VARIANT(int32_t{0}), VARIANT(u"A"), VARIANT(u"B")}, sim::Delivery::Now);
+      }};
+  for (const auto& before : befores) {
+    LogIn();
+    before();
+    EXPECT_EQ(Login(Ini("RocID=a1\n")), 0);
+    Pump();
+    EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
+    EXPECT_EQ(Status(), 2);
+    EXPECT_EQ(SimTradeApi::AliveCount(), 1);
+    events.Clear();
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Teardowns, StaleTeardownTest,
-    testing::Values(StaleTeardownCase{"logout", [](test::ControlTest& t) { t.ctrl->Logout(); }},
-                    StaleTeardownCase{"failure_and_lost_connection",
-                                      [](test::ControlTest&) {
-                                        SimTradeApi::Last()->Disconnect(sim::Delivery::Now);
-                                        SimTradeApi::Last()->Raise(
-                                            2, {VARIANT(int32_t{0}), VARIANT(u"A"), VARIANT(u"B")},
-                                            sim::Delivery::Now);
-                                      }}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// A host may log in again from inside an event the old component raised; that component is
-// detached at once and deleted only after its call has returned.
-TEST_F(LoginTest, LoginFromInsideAnEventOfTheOldComponentDefersItsDeletion) {
+// An idle old component goes before the new one connects (the broker must not see two
+// sessions); one whose event is running goes once the event returns.
+TEST_F(LoginTest, LoginDeletesTheOldComponentFirstOrRightAfterItsOwnEvent) {
   LogIn();
+  LogIn();
+  EXPECT_EQ(SimTradeApi::AliveAtLastConnect(), 1);
   const std::u16string ini = Ini("RocID=a1\n");
-  auto relogin = std::make_shared<DispatchObject>(DispatchTable{
-      {kdxevent::StatementUpdate, u"StatementUpdate", MemberKind::Method, VT_EMPTY, {{VT_I4, u"n"}}, u"",
-       [&](std::span<VARIANT> a, VARIANT*) {
-         if (a[0].lVal == 10) {
-           EXPECT_EQ(ctrl->Login(ini, u"Sim"), 0);
-         }
-         return S_OK;
-       }}});
-  const DWORD cookie = ctrl->FindConnectionPoint()->Advise(relogin);
+  const DWORD cookie = ctrl->FindConnectionPoint()->Advise(test::OnEvent(kdxevent::StatementUpdate, [&](auto a) {
+    if (a[0].lVal == 10) {
+      EXPECT_EQ(ctrl->Login(ini, u"Sim"), 0);
+    }
+  }));
   SimTradeApi::Last()->StatementChanged();
   Pump();
   ctrl->FindConnectionPoint()->Unadvise(cookie);
-  EXPECT_EQ(SimTradeApi::DestroyedInsideOwnCall(), 0);
   EXPECT_EQ(SimTradeApi::AliveCount(), 1);
   EXPECT_EQ(Status(), 2);
   EXPECT_EQ(events.Summary(), (Strings{"StatementUpdate(10)", "LoginReady", "StatementUpdate(0)"}));
@@ -315,18 +390,12 @@ void AddOrder(Market market, long row, const char16_t* account) {
 // A second log-in keeps numbering where the first left off; a log-out starts again from zero.
 TEST_F(LoginTest, SecondLoginKeepsTheCountersAndLogoutResetsThem) {
   LogIn();
-  const std::weak_ptr<SimTradeApi> first = SimTradeApi::Last();
   AddOrder(Market::Domestic, 0, u"9A950012345");
   AddOrder(Market::Overseas, 1, u"9A950012345");
   SimTradeApi::Last()->AddFill(Market::Domestic, 4, 0, SimRow().Text(5, u"9A950012345"));
   Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "OrderStatus(1)", "FillOrder(0)"}));
   events.Clear();
-
   LogIn();
-  EXPECT_TRUE(first.expired());
-  EXPECT_EQ(SimTradeApi::CreatedCount(), 2);
-  EXPECT_EQ(SimTradeApi::AliveCount(), 1);
   EXPECT_EQ(Call(u"GetOrderCount").lVal, 2);
   EXPECT_EQ(Call(u"GetFillOrderCount").lVal, 1);
   AddOrder(Market::Domestic, 2, u"9A950012345");
@@ -337,7 +406,6 @@ TEST_F(LoginTest, SecondLoginKeepsTheCountersAndLogoutResetsThem) {
   Pump();
   EXPECT_EQ(Call(u"GetOrderCount").lVal, 0);
   EXPECT_EQ(Call(u"GetFillOrderCount").lVal, 0);
-  events.Clear();
   LogIn();
   AddOrder(Market::Domestic, 5, u"SOMEONE-ELSE");
   AddOrder(Market::Domestic, 6, u"9A950012345");
@@ -360,16 +428,10 @@ TEST_F(LoginTest, SetSecuritiesChangesTestModeAndPromptAndLogsIt) {
       {1, 0, {"Log(1,Show Prompt = OFF)"}, 0, 0}, {1, 7, {"Log(1,Show Prompt = ON)"}, 0, 7},
       {2, 1, {}, 0, 7},                           {-1, 0, {}, 0, 7},
   };
-  bool typed = false;  // alternately through the automation interface and the typed method
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.type << "/" << c.value);
     events.Clear();
-    if (typed) {
-      ctrl->SetSecurities(c.type, u"ignored", c.value);
-    } else {
-      Call(u"SetSecurities", {VARIANT(c.type), VARIANT(u"ignored"), VARIANT(c.value)});
-    }
-    typed = !typed;
+    Call(u"SetSecurities", {VARIANT(c.type), VARIANT(u"ignored"), VARIANT(c.value)});
     EXPECT_EQ(events.Summary(), c.log);
     EXPECT_EQ(ctrl->m_bTestMode, c.testMode);
     EXPECT_EQ(ctrl->m_bOrderPrompt, c.orderPrompt);
@@ -392,10 +454,9 @@ TEST_F(LoginTest, EveryMemberRefusesWrongArgumentCountsAndTypes) {
     tooMany.emplace_back(1);
     VARIANT result;
     EXPECT_EQ(ctrl->Invoke(m.id, DISPATCH_METHOD, tooMany, &result), DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(InvokeByName(*ctrl, m.name, DISPATCH_METHOD, tooMany, &result), DISP_E_BADPARAMCOUNT);
     if (!good.empty()) {
       std::vector<VARIANT> tooFew(good.begin(), good.end() - 1);
-      EXPECT_EQ(ctrl->Invoke(m.id, DISPATCH_METHOD, tooFew, &result), DISP_E_BADPARAMCOUNT);
+      EXPECT_EQ(InvokeByName(*ctrl, m.name, DISPATCH_METHOD, tooFew, &result), DISP_E_BADPARAMCOUNT);
     }
     for (std::size_t i = 0; i < good.size(); ++i) {
       std::vector<VARIANT> bad = good;
@@ -405,8 +466,6 @@ TEST_F(LoginTest, EveryMemberRefusesWrongArgumentCountsAndTypes) {
     EXPECT_EQ(ctrl->Invoke(m.id, DISPATCH_PROPERTYPUT, good, &result), DISP_E_MEMBERNOTFOUND);
   }
   EXPECT_EQ(members, 23u);
-  VARIANT result;
-  EXPECT_EQ(ctrl->Invoke(23, DISPATCH_METHOD, {}, &result), DISP_E_MEMBERNOTFOUND);
   Pump();
   EXPECT_TRUE(events.Events().empty());
   EXPECT_EQ(Status(), 2);

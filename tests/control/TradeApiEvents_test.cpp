@@ -1,6 +1,9 @@
 // The component's row events as a host sees them: numbering, cross-reference maps, market
-// dates and the overseas order objects with their fills.
+// dates, the overseas order objects with their fills, and hostile values and hosts.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
 
 #include "common/control_util.h"
 
@@ -13,6 +16,8 @@ using test::Pump;
 using test::Strings;
 
 constexpr const char16_t* kAccount = u"9A950012345";
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 class TradeApiEventsTest : public test::ControlTest {
  protected:
@@ -21,11 +26,16 @@ class TradeApiEventsTest : public test::ControlTest {
     LogIn();
   }
   sim::SimTradeApi& Api() { return *sim::SimTradeApi::Last(); }
+  FieldRecord& OBOrder(long kind, long row) {
+    return *ctrl->m_mapOBKeyToOrder.at(CORV_Velmar_KDXCtrl::OverseasRecordKey(kind, row));
+  }
+  static SimRow OBFill(const char16_t* orderNo, double price, double qty) {
+    return SimRow().Text(5, kAccount).Text(208, orderNo).Number(257, price).Number(364, qty).Number(156, -1);
+  }
 };
 
-TEST_F(TradeApiEventsTest, DomesticOrdersAreNumberedMappedAndRemoved) {
-  const SimRow order = SimRow().Text(5, kAccount).Text(147, u"A0001").Text(143, u"REF1").Text(201, u"note");
-  Api().AddOrder(Market::Domestic, 2, 7, order);
+TEST_F(TradeApiEventsTest, DomesticOrdersAndFillsAreNumberedMappedAndRemoved) {
+  Api().AddOrder(Market::Domestic, 2, 7, SimRow().Text(5, kAccount).Text(147, u"A0001").Text(143, u"REF1").Text(201, u"note"));
   Pump();
   // The same row announced twice gets a second index; the key then names the later one.
   Api().Raise(omnideal::EvOrderNew, {VARIANT(int32_t{2}), VARIANT(int32_t{7})});
@@ -34,9 +44,14 @@ TEST_F(TradeApiEventsTest, DomesticOrdersAreNumberedMappedAndRemoved) {
   Api().RemoveOrder(Market::Domestic, 2, 7);
   Api().ChangeOrder(Market::Domestic, 2, 7, SimRow());
   Api().ChangeOrder(Market::Domestic, 9, 9, SimRow());  // never numbered
+  Api().AddFill(Market::Domestic, 4, 0, SimRow().Text(5, kAccount));
+  Api().AddFill(Market::Domestic, 4, 1, SimRow().Text(5, u"OTHER"));
+  Api().AddFill(Market::Domestic, 4, 2, SimRow().Text(5, kAccount));
+  Api().ChangeFill(Market::Domestic, 4, 0, SimRow());
+  Api().ChangeFill(Market::Domestic, 4, 1, SimRow());
   Pump();
   EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "OrderStatus(1)", "OrderStatus(1)", "OrderStatus(1)",
-                                       "OrderStatus(1)"}));
+                                       "OrderStatus(1)", "FillOrder(0)", "FillOrder(1)", "FillOrder(0)"}));
   const int32_t key = 2 * 100000 + 7;
   EXPECT_EQ(ctrl->m_nOrderCount, 2);
   EXPECT_EQ(ctrl->m_mapOrderIndexToKey.count(0), 1u);
@@ -45,52 +60,32 @@ TEST_F(TradeApiEventsTest, DomesticOrdersAreNumberedMappedAndRemoved) {
   EXPECT_EQ(ctrl->m_mapOrderNoToKey.at(u"A0001"), key);
   EXPECT_EQ(ctrl->m_mapOrderNoToKey.at(u"A0002"), key);
   EXPECT_EQ(ctrl->m_mapOrderRef.at(u"REF1"), u"note");
-}
-
-TEST_F(TradeApiEventsTest, FillsOfThisLogInAreNumberedAndChangesOfKnownOnesAnnounced) {
-  Api().AddFill(Market::Domestic, 4, 0, SimRow().Text(5, kAccount));
-  Api().AddFill(Market::Domestic, 4, 1, SimRow().Text(5, u"OTHER"));
-  Api().AddFill(Market::Domestic, 4, 2, SimRow().Text(5, kAccount));
-  Api().ChangeFill(Market::Domestic, 4, 0, SimRow());
-  Api().ChangeFill(Market::Domestic, 4, 1, SimRow());
-  Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"FillOrder(0)", "FillOrder(1)", "FillOrder(0)"}));
   EXPECT_EQ(ctrl->m_mapFillIndexToKey.at(1), 4 * 100000 + 2);
 }
 
-struct MarketDateCase {
-  std::u16string text;
-  std::u16string nml, fut;
-};
-
-class MarketDateTest : public TradeApiEventsTest, public testing::WithParamInterface<MarketDateCase> {};
-
-TEST_P(MarketDateTest, StoresTheTextAfterSixCharactersAndAnnouncesEveryOrder) {
-  ctrl->m_strMarketDateNML = u"old";
+TEST_F(TradeApiEventsTest, MarketDatesStoreTheTextAfterSixCharactersAndAnnounceEveryOrder) {
+  const struct {
+    std::u16string text, nml, fut;
+  } cases[] = {{u"NML = 2024/06/11", u"2024/06/11", u""}, {u"FUT:: 20240612", u"old", u"20240612"},
+               {u"NML12", u"", u""}, {u"XYZ = 2024/06/11", u"old", u""}};
   Api().AddOrder(Market::Domestic, 1, 0, SimRow().Text(5, kAccount));
   Api().AddOrder(Market::Domestic, 1, 1, SimRow().Text(5, kAccount));
-  Pump();
-  events.Clear();
-  Api().MarketDate(GetParam().text);
-  Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "OrderStatus(1)", "StatementUpdate(6)"}));
-  EXPECT_EQ(ctrl->m_strMarketDateNML, GetParam().nml);
-  EXPECT_EQ(ctrl->m_strMarketDateFUT, GetParam().fut);
-}
-
-INSTANTIATE_TEST_SUITE_P(Texts, MarketDateTest,
-                         testing::Values(MarketDateCase{u"NML = 2024/06/11", u"2024/06/11", u""},
-                                         MarketDateCase{u"FUT:: 20240612", u"old", u"20240612"},
-                                         MarketDateCase{u"NML12", u"", u""},  // shorter than seven
-                                         MarketDateCase{u"XYZ = 2024/06/11", u"old", u""}));
-
-TEST_F(TradeApiEventsTest, StatementEventsBecomeStatementUpdateTenAndIgnoredOnesDoNothing) {
   Api().StatementChanged(3);
   Api().StatementChanged(13);
   Api().Raise(10, {VARIANT(int32_t{1}), VARIANT(u"a"), VARIANT(u"b")});
   Api().Raise(12, {VARIANT(int32_t{1})});
   Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"StatementUpdate(10)", "StatementUpdate(10)"}));
+  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "OrderStatus(1)", "StatementUpdate(10)", "StatementUpdate(10)"}));
+  for (const auto& c : cases) {
+    ctrl->m_strMarketDateNML = u"old";
+    ctrl->m_strMarketDateFUT = u"";
+    events.Clear();
+    Api().MarketDate(c.text);
+    Pump();
+    EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "OrderStatus(1)", "StatementUpdate(6)"}));
+    EXPECT_EQ(ctrl->m_strMarketDateNML, c.nml);
+    EXPECT_EQ(ctrl->m_strMarketDateFUT, c.fut);
+  }
 }
 
 // An overseas order filled three times, one fill reported twice and one at no price.
@@ -100,19 +95,15 @@ TEST_F(TradeApiEventsTest, OverseasFillsKeepTheWeightedAveragePriceAndTotalQuant
                      .Number(156, 10).Number(454, 0).Number(219, 5));
   Pump();
   ASSERT_EQ(events.Summary(), (Strings{"OrderStatus(0)"}));
-  const int32_t key = (1 * 5 + 500) * 20000 + 3;
-  FieldRecord& order = *ctrl->m_mapOBKeyToOrder.at(key);
+  FieldRecord& order = OBOrder(1, 3);
   EXPECT_EQ(order.GetNumber(0), 900);
   EXPECT_EQ(order.GetNumber(219), 5);
   EXPECT_EQ(order.GetNumber(454), kAbsent) << "written only when positive";
   EXPECT_EQ(ctrl->m_mapOBOrderNoToOrder.at(u"OB77"), &order);
 
-  auto fill = [](double price, double qty) {
-    return SimRow().Text(5, kAccount).Text(208, u"OB77").Number(257, price).Number(364, qty).Number(156, -1);
-  };
-  Api().AddFill(Market::Overseas, 2, 0, fill(101.5, 2));
-  Api().AddFill(Market::Overseas, 2, 1, fill(102.25, 3));
-  Api().AddFill(Market::Overseas, 2, 2, fill(0, 4));
+  Api().AddFill(Market::Overseas, 2, 0, OBFill(u"OB77", 101.5, 2));
+  Api().AddFill(Market::Overseas, 2, 1, OBFill(u"OB77", 102.25, 3));
+  Api().AddFill(Market::Overseas, 2, 2, OBFill(u"OB77", 0, 4));
   Api().ChangeFill(Market::Overseas, 2, 1, SimRow());
   Pump();
   EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "FillOrder(0)", "OrderStatus(0)", "FillOrder(1)",
@@ -124,6 +115,12 @@ TEST_F(TradeApiEventsTest, OverseasFillsKeepTheWeightedAveragePriceAndTotalQuant
   // No order number yet: the remaining quantity is the order's 205 less what filled.
   EXPECT_EQ(order.GetNumber(156), 5);
   EXPECT_EQ(order.GetNumber(352), 50);
+
+  // Filled past its quantity, nothing remains (not a negative remainder).
+  Api().AddFill(Market::Overseas, 2, 3, OBFill(u"OB77", 100, 8));
+  Pump();
+  EXPECT_EQ(order.GetNumber(364), 13);
+  EXPECT_EQ(order.GetNumber(156), 0);
 }
 
 TEST_F(TradeApiEventsTest, OverseasOrderChangesRefillTheObjectAndItsMaps) {
@@ -134,13 +131,100 @@ TEST_F(TradeApiEventsTest, OverseasOrderChangesRefillTheObjectAndItsMaps) {
   Pump();
   EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "OrderStatus(0)", "OrderStatus(0)"}));
   const int32_t key = 10000000;
-  const FieldRecord& order = *ctrl->m_mapOBKeyToOrder.at(key);
+  const FieldRecord& order = OBOrder(0, 0);
   EXPECT_EQ(CString(order.GetString(147)), u"B0009");
   EXPECT_EQ(order.GetNumber(454), 12345);
   EXPECT_EQ(ctrl->m_mapOrderRef.at(u"OB1"), u"n1");
   EXPECT_EQ(ctrl->m_mapOrderNoToKey.at(u"B0009"), key);
   EXPECT_EQ(ctrl->m_mapOrderIndexToKey.count(0), 0u);
 }
+
+// Keys repeat after Logout and Login: the object a key held before stays alive for the maps that
+// still name it, so a late fill of the old order number updates it safely.
+TEST_F(TradeApiEventsTest, AnOverseasObjectReplacedUnderItsKeyLivesOn) {
+  Api().AddOrder(Market::Overseas, 1, 0, SimRow().Text(5, kAccount).Text(208, u"OLD"));
+  Pump();
+  FieldRecord* old = &OBOrder(1, 0);
+  ctrl->Logout();
+  Pump();
+  LogIn();
+  Api().AddOrder(Market::Overseas, 1, 0, SimRow().Text(5, kAccount).Text(208, u"NEW"));
+  Api().AddFill(Market::Overseas, 2, 0, OBFill(u"OLD", 10, 1));
+  Pump();
+  ASSERT_NE(&OBOrder(1, 0), old);
+  EXPECT_EQ(ctrl->m_mapOBOrderNoToOrder.at(u"OLD"), old);
+  EXPECT_EQ(CString(old->GetString(0)), u"[2,0]");
+  EXPECT_EQ(old->GetNumber(364), 1);
+  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "FillOrder(0)", "OrderStatus(0)"}));
+}
+
+// NaN, infinities and numbers past 64 bits: ignored or saturated, never the absent marker, and
+// a NaN fill price does not poison the average.
+TEST_F(TradeApiEventsTest, NumbersThatDoNotFitAreIgnoredOrSaturated) {
+  Api().AddOrder(Market::Overseas, 1, 0,
+                 SimRow().Text(5, kAccount).Text(208, u"OB").Number(-1, 1e300).Number(151, -kInf).Number(205, kNaN)
+                     .Number(361, -1e300).Number(219, kNaN));
+  Pump();
+  const FieldRecord& order = OBOrder(1, 0);
+  EXPECT_EQ(order.GetNumber(0), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(order.GetNumber(361), std::numeric_limits<int64_t>::min() + 1);
+  for (int field : {151, 205, 219}) EXPECT_EQ(order.GetNumber(field), kAbsent) << field;
+  Api().AddFill(Market::Overseas, 2, 0, OBFill(u"OB", kNaN, 2));
+  Api().AddFill(Market::Overseas, 2, 1, OBFill(u"OB", 100, kInf));
+  Api().AddFill(Market::Overseas, 2, 2, OBFill(u"OB", 50, 3));
+  Pump();
+  EXPECT_EQ(order.GetNumber(454), 50);
+  EXPECT_EQ(order.GetNumber(364), 3);
+  EXPECT_EQ(order.GetNumber(156), 0) << "nothing ordered is known";
+}
+
+// Rows whose record key would collide with another row's are refused with a Log line.
+TEST_F(TradeApiEventsTest, RowsOutsideTheKeyRangeAreRefused) {
+  const struct {
+    Market market;
+    long kind, row;
+  } refused[] = {{Market::Domestic, 100, 0}, {Market::Domestic, -1, 5}, {Market::Domestic, 0, 100000},
+                 {Market::Overseas, 21374, 0}, {Market::Overseas, 0, -1}};
+  for (const auto& r : refused) Api().AddOrder(r.market, r.kind, r.row, SimRow().Text(5, kAccount));
+  Api().AddOrder(Market::Domestic, 99, 99999, SimRow().Text(5, kAccount));
+  Api().AddOrder(Market::Overseas, 21373, 99999, SimRow().Text(5, kAccount));
+  Pump();
+  EXPECT_EQ(events.Summary(),
+            (Strings{"Log(0,Trade-API event 4: kind 100, row 0 out of range, ignored)",
+                     "Log(0,Trade-API event 4: kind -1, row 5 out of range, ignored)",
+                     "Log(0,Trade-API event 4: kind 0, row 100000 out of range, ignored)",
+                     "Log(0,Trade-API event 14: kind 21374, row 0 out of range, ignored)",
+                     "Log(0,Trade-API event 14: kind 0, row -1 out of range, ignored)", "OrderStatus(0)",
+                     "OrderStatus(1)"}));
+  EXPECT_EQ(ctrl->m_mapOrderIndexToKey.at(1), 2147399999);
+}
+
+// A host may log in again (and fail to create the component), log out or destroy the control
+// inside FillOrder; the overseas fill handler then stops instead of using what is gone.
+class HostInFillOrder : public TradeApiEventsTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(HostInFillOrder, StopsTheHandler) {
+  const std::u16string ini = Ini("RocID=a1\n");
+  Api().AddOrder(Market::Overseas, 1, 0, SimRow().Text(5, kAccount).Text(208, u"OB"));
+  Pump();
+  ctrl->FindConnectionPoint()->Advise(test::OnEvent(kdxevent::FillOrder, [&](std::span<VARIANT>) {
+    if (GetParam() == "login_fails") {
+      sim::SimTradeApi::Unregister();
+      EXPECT_EQ(ctrl->Login(ini, u"Sim"), -1);
+    } else if (GetParam() == "logout") {
+      ctrl->Logout();
+    } else {
+      ctrl.reset();
+    }
+  }));
+  events.Clear();
+  Api().AddFill(Market::Overseas, 2, 0, OBFill(u"OB", 10, 1));
+  Pump();
+  EXPECT_EQ(events.Summary(), (Strings{"FillOrder(0)"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HostInFillOrder, testing::Values("login_fails", "logout", "destroy"),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace
 }  // namespace kdx

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "common/control_util.h"
+#include "common/raw_server_util.h"
 #include "sim/SimWebServices.h"
 
 namespace kdx {
@@ -64,6 +65,22 @@ INSTANTIATE_TEST_SUITE_P(ProductService, LoginSessionTest,
                              default: return "CutMidBody";
                            }
                          });
+
+// The URL a request logs, and the failure line its reply logs later, hide the password and its
+// digest, even when the secrets are gone (Logout) by the time the reply arrives.
+TEST(HttpQueryLog, LoggedUrlsHideThePasswordAndEscapeControls) {
+  test::ControlHarness h;
+  h.ctrl->m_strPassword = u"pw1";
+  h.ctrl->m_strPasswordMD5 = u"d1g";
+  const std::string url = "http://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/q?p=pw1&d=d1g&x=\t";
+  ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, CString::FromUtf8(url), u"Q"), 1);
+  h.ctrl->m_strPassword.Empty();
+  h.ctrl->m_strPasswordMD5.Empty();
+  ASSERT_TRUE(h.PumpUntilUpdates(1));
+  const std::string logged = url.substr(0, url.find('?')) + "?p=****&d=****&x=%09";
+  EXPECT_EQ(h.events.Logs(3), Strings{"HTTP Query = " + logged});
+  EXPECT_EQ(h.events.Logs(0), Strings{"伺服器沒有回應,URL=" + logged});
+}
 
 }  // namespace
 }  // namespace kdx

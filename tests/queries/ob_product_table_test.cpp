@@ -29,6 +29,12 @@ const std::string kA = Entry("F|CME|ES|202406|0|0", "ES06", "CME", "ES");
 const std::string kB = Entry("F|CBT|ZC|202407|0|0", "ZC07", "CBT", "ZC");
 const std::string kC = Entry("F|SGX|CN|202408|0|0", "", "SGX", "CN");  // no display symbol
 
+std::string Repeat(const std::string& entry, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += entry;
+  return out;
+}
+
 std::string WithBadCheck(std::string entry) {
   entry.back() = static_cast<char>(entry.back() ^ 1);
   return entry;
@@ -61,8 +67,14 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"PieceSplitsAnEntry", {H(kA.size()), D(kA.substr(0, 5)), D(kA.substr(5)), E()}, {kAText}},
         BlockCase{"HeaderFlushesTheOpenBlock", {H(kA.size()), D(kA), H(kB.size()), D(kB), E()}, {kAText, kBText}},
         BlockCase{"UnendedBlockIsDiscarded", {H(kA.size()), D(kA), H(kB.size()), D(kB)}, {kAText}},
-        BlockCase{"OversizePieceDropped", {H(kA.size()), D(kA), D(kB), E()}, {kAText}},
-        BlockCase{"PieceTooBigForTheBufferDropped", {H(10000), D(std::string(4096, 'z')), D(kA), E()}, {kAText}},
+        // A piece that cannot be placed ends its block: later pieces would be read out of step.
+        BlockCase{"PieceThatDoesNotFitEndsTheBlock", {H(kA.size() + kB.size()), D(kA), D(kA + kB), D(kB), E()}, {kAText}},
+        BlockCase{"PieceOverFourKilobytesAccepted", {H(kA.size() * 400 + kB.size()), D(Repeat(kA, 400) + kB), E()},
+                  [] {
+                    std::vector<std::string> all(400, kAText);
+                    all.push_back(kBText);
+                    return all;
+                  }()},
         BlockCase{"PiecesOutsideBlocksDropped", {D(kA), E(), H(kB.size()), D(kB), E(), D(kA)}, {kBText}},
         BlockCase{"BadCheckSkippedRestUsed",
                   {H(kA.size() * 2 + kB.size()), D(WithBadCheck(kA) + kB + kA), E()},

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "common/control_util.h"
+#include "queries/HttpQuery.h"
 #include "platform/system.h"
 #include "queries/HttpQuery.h"
 #include "sim/record_encoder.h"
@@ -17,6 +18,14 @@ namespace {
 const std::string kData1 = Line('0', MakeRecord({{1, "a"}}, {{0, 4}}));
 const std::string kData2 = Line('0', MakeRecord({{1, "b"}}, {{0, 4}}));
 const std::string kError = Line('1', MakeRecord({{68, "9999"}, {69, "查詢失敗"}}));
+
+// A data line far longer than any fixed buffer would hold.
+const std::string kLong = Line('0', MakeRecord({{1, std::string(3000, 'a')}, {2, std::string(3000, 'b')}, {3, std::string(3000, 'c')}}));
+
+std::string FourthNotBlank(std::string line) {
+  line[3] = '_';
+  return line;
+}
 
 // A data line whose check character is off by one bit.
 std::string BadCheck(const FieldRecord& record) {
@@ -63,8 +72,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"NoRecordLines", 2, u"", std::string("hello\r\nworld\r\nd0D\r\nd0X abc"),
                   {kIncomplete, "StatementUpdate(2)"}, 0},
         ReplyCase{"OtherKindsAndBadChecksSkipped", 100, u"Q",
-                  Body({Line('2', MakeRecord({{1, "x"}})), BadCheck(MakeRecord({{1, "a"}})), "d0D "}),
+                  Body({Line('2', MakeRecord({{1, "x"}})), BadCheck(MakeRecord({{1, "a"}})), "d0D ", FourthNotBlank(kData1)}),
                   {kIncomplete, "QueryUpdate(Q)"}, 0},
+        ReplyCase{"LongLineIsARow", 100, u"Q", Body({kLong}), {"QueryUpdate(Q)"}, 1},
         ReplyCase{"GarbageAmongData", 100, u"Q", Body({"junk", kData1, BadCheck(MakeRecord({{1, "b"}})), "", kData2}),
                   {"QueryUpdate(Q)"}, 2},
         ReplyCase{"LoneLineFeedsAndCarriageReturns", 100, u"Q", "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r",
@@ -74,6 +84,46 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"QueryNameCutAtFirstComma", 100, u"Q,C1,x", Body({kData1}), {"QueryUpdate(Q)"}, 1},
         ReplyCase{"QueryNameStartingWithComma", 100, u",C1", Body({kData1}), {"QueryUpdate(,C1)"}, 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Past a reply's row limit, or when the worker cut its body at the byte limit, the rows so far
+// stay and the reply ends as cut; a partial last line of a cut body is not a row.
+TEST(ReplyRouting, RepliesOverTheLimitsKeepTheirRowsAndEndAsCut) {
+  const ReplyLimits saved = GetReplyLimits();
+  SetReplyLimits({1000, 2});
+  const std::string two = Body({kData1, kData2}), three = Body({kData1, kData2, kData1});
+  const std::string cut = kData1 + "\r\n" + kData2.substr(0, kData2.size() - 3);
+  const struct {
+    const std::string* body;
+    bool truncated;
+    std::size_t rows;
+    Strings events;
+  } cases[] = {
+      {&two, false, 2, {"QueryUpdate(Q)"}},
+      {&three, false, 2, {"Log(0,Reply cut at the limit of 2 rows,URL=http://host/x)", "QueryUpdate(Q)"}},
+      {&cut, true, 1, {"Log(0,Reply cut at the limit of 1000 bytes,URL=http://host/x)", "QueryUpdate(Q)"}},
+  };
+  for (const auto& c : cases) {
+    ControlHarness h;
+    h.Reply(100, 0, c.body, u"Q", u"http://host/x", c.truncated);
+    EXPECT_EQ(h.ctrl->m_mapQueryTables[u"Q"].size(), c.rows);
+    EXPECT_EQ(h.events.Summary(), c.events);
+  }
+  SetReplyLimits(saved);
+}
+
+// Log lines never show the password or its digest, nor raw control characters; a host that
+// destroys the control in that Log gets no more events.
+TEST(ReplyRouting, FailureLinesMaskSecretsAndAHostMayDestroyTheControlInThem) {
+  ControlHarness h;
+  h.ctrl->m_strPassword = u"pw1";
+  h.ctrl->m_strPasswordMD5 = u"0123abcd";
+  h.Reply(2, 0, nullptr, u"", u"http://h/q?a=pw1&b=0123abcd\r\n\x7f");
+  h.ctrl->FindConnectionPoint()->Advise(OnEvent(kdxevent::Log, [&](auto) { h.ctrl.reset(); }));
+  const std::string body = "nothing";
+  h.Reply(2, 0, &body);
+  EXPECT_EQ(h.events.Summary(), (Strings{"Log(0,伺服器沒有回應,URL=http://h/q?a=****&b=****%0D%0A%7F)",
+                                         "StatementUpdate(2)", kIncomplete}));
+}
 
 TEST(ReplyRouting, UnknownModesDoNothing) {
   ControlHarness h;
