@@ -64,10 +64,9 @@ std::optional<Out> IconvConvert(const char* to, const char* from, const In* data
 unsigned ConfiguredAnsiCodePage() {
   const char* text = std::getenv("KDX_ANSI_CODEPAGE");
   if (!text) return kDefaultAnsiCodePage;
-  unsigned codePage = CP_ACP;
+  unsigned codePage = CP_ACP;  // left so unless the text starts with a number in range
   const char* end = text + std::strlen(text);
-  auto [stop, error] = std::from_chars(text, end, codePage);
-  if (error != std::errc() || stop != end || codePage == CP_ACP || !TryMultiByteToWide(codePage, {}))
+  if (std::from_chars(text, end, codePage).ptr != end || codePage == CP_ACP || !TryMultiByteToWide(codePage, {}))
     return kDefaultAnsiCodePage;
   return codePage;
 }

@@ -66,12 +66,11 @@ Status ReadProfileFile(const std::string& path, std::string& bytes) {
     char chunk[65536];
     for (;;) {
       ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n == 0) break;
-      if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         status = Status::Unreadable;
         break;
       }
+      if (n == 0) break;
       if (bytes.size() + static_cast<std::size_t>(n) > PrivateProfile::kMaxBytes) {
         status = Status::TooLarge;
         break;
@@ -266,9 +265,11 @@ struct PrivateProfile::Data {
 PrivateProfile::Data::Data(std::u16string decoded) : text(std::move(decoded)) {
   const Text all = text;
   auto at = [&](Text part) { return static_cast<uint32_t>(part.data() - all.data()); };
-  for (std::size_t pos = 0, end = 0; pos < all.size(); pos = end + 1) {
-    for (end = pos; end < all.size() && all[end] != u'\r' && all[end] != u'\n' && all[end] != u'\0';) ++end;
+  for (std::size_t pos = 0; pos < all.size();) {
+    std::size_t end = pos;
+    while (end < all.size() && all[end] != u'\r' && all[end] != u'\n' && all[end] != u'\0') ++end;
     Text line = Trim(all.substr(pos, end - pos));
+    pos = end + 1;
     if (line.empty() || line.front() == u';') continue;
     if (line.front() == u'[') {
       std::size_t close = line.rfind(u']');
@@ -350,8 +351,9 @@ uint32_t PrivateProfile::GetString(const char16_t* section, const char16_t* key,
 }
 
 uint32_t PrivateProfile::GetInt(const char16_t* section, const char16_t* key, int32_t defaultValue) const {
-  char16_t value[20];
-  if (GetString(section, key, u"", value, 20) == 0) return static_cast<uint32_t>(defaultValue);
+  constexpr uint32_t kChars = 20;  // as Windows reads it
+  char16_t value[kChars];
+  if (GetString(section, key, u"", value, kChars) == 0) return static_cast<uint32_t>(defaultValue);
   return ParseInteger(Text(value));  // stops at the first NUL, as a key listing would
 }
 
