@@ -267,7 +267,7 @@ PrivateProfile::Data::Data(std::u16string decoded) : text(std::move(decoded)) {
   auto at = [&](Text part) { return static_cast<uint32_t>(part.data() - all.data()); };
   for (std::size_t pos = 0; pos < all.size();) {
     std::size_t end = pos;
-    while (end < all.size() && all[end] != u'\r' && all[end] != u'\n' && all[end] != u'\0') ++end;
+    for (const char16_t* c = all.data(); end < all.size() && c[end] != u'\r' && c[end] != u'\n' && c[end];) ++end;
     Text line = Trim(all.substr(pos, end - pos));
     pos = end + 1;
     if (line.empty() || line.front() == u';') continue;
