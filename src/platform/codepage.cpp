@@ -4,12 +4,18 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace kdx {
 namespace {
 
-std::atomic<unsigned> g_ansiCodePage{950};
+constexpr unsigned kDefaultAnsiCodePage = 950;
+
+// What a host set; CP_ACP while it set nothing.
+std::atomic<unsigned> g_ansiCodePage{CP_ACP};
 
 constexpr char16_t kReplacement = 0xFFFD;
 
@@ -54,12 +60,26 @@ std::optional<Out> IconvConvert(const char* to, const char* from, const In* data
   return out;
 }
 
+// KDX_ANSI_CODEPAGE when it is a decimal number naming a code page this system converts.
+unsigned ConfiguredAnsiCodePage() {
+  const char* text = std::getenv("KDX_ANSI_CODEPAGE");
+  if (!text) return kDefaultAnsiCodePage;
+  unsigned codePage = CP_ACP;  // left so unless the text starts with a number in range
+  const char* end = text + std::strlen(text);
+  if (std::from_chars(text, end, codePage).ptr != end || codePage == CP_ACP || !TryMultiByteToWide(codePage, {}))
+    return kDefaultAnsiCodePage;
+  return codePage;
+}
+
 }  // namespace
 
-unsigned AnsiCodePage() { return g_ansiCodePage.load(std::memory_order_relaxed); }
-void SetAnsiCodePage(unsigned codePage) {
-  g_ansiCodePage.store(codePage == CP_ACP ? 950 : codePage, std::memory_order_relaxed);
+unsigned AnsiCodePage() {
+  static const unsigned configured = ConfiguredAnsiCodePage();
+  unsigned codePage = g_ansiCodePage.load(std::memory_order_relaxed);
+  return codePage == CP_ACP ? configured : codePage;
 }
+
+void SetAnsiCodePage(unsigned codePage) { g_ansiCodePage.store(codePage, std::memory_order_relaxed); }
 
 std::size_t Utf8ToUtf16(const unsigned char* s, std::size_t n, char16_t* dst) {
   std::size_t i = 0, o = 0;

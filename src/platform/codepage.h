@@ -13,7 +13,10 @@ namespace kdx {
 inline constexpr unsigned CP_ACP = 0;
 inline constexpr unsigned CP_UTF8 = 65001;
 
-// The code page CP_ACP stands for; process-wide, set by hosts and tests.
+// The code page CP_ACP stands for; process-wide. Its default is deployment configuration:
+// the environment variable KDX_ANSI_CODEPAGE (a decimal Windows code page such as 950, 936 or
+// 65001), read once at first use; a value that is not a number or names a code page without a
+// converter here is ignored and 950 stays. Hosts and tests may set it; CP_ACP restores the default.
 unsigned AnsiCodePage();
 void SetAnsiCodePage(unsigned codePage);
 

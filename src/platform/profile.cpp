@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -50,55 +50,36 @@ std::string ResolvePath(const char16_t* fileName) {
   return Utf16ToUtf8(path);
 }
 
-std::optional<std::string> ReadRegularFile(const std::string& path) {
-  if (path.empty()) return std::nullopt;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> bytes;
+using Status = PrivateProfile::Status;
+
+// O_NONBLOCK so that a FIFO or a device cannot hold the open; only a regular file is read.
+Status ReadProfileFile(const std::string& path, std::string& bytes) {
+  if (path.empty()) return Status::Missing;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Status::Missing : Status::Unreadable;
+  Status status = Status::Ok;
   struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    bytes.emplace();
-    char chunk[8192];
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    status = Status::NotRegularFile;
+  } else {
+    // The limit is checked on what is read, not on st_size: the file may grow meanwhile.
+    char chunk[65536];
     for (;;) {
       ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n > 0) {
-        bytes->append(chunk, static_cast<std::size_t>(n));
-      } else if (n == 0) {
-        break;
-      } else if (errno != EINTR) {
-        bytes.reset();
+      if (n < 0) {
+        status = Status::Unreadable;
         break;
       }
+      if (n == 0) break;
+      if (bytes.size() + static_cast<std::size_t>(n) > PrivateProfile::kMaxBytes) {
+        status = Status::TooLarge;
+        break;
+      }
+      bytes.append(chunk, static_cast<std::size_t>(n));
     }
   }
   close(fd);
-  return bytes;
-}
-
-// Strict UTF-8 check (no overlongs, surrogates or code points past U+10FFFF).
-bool IsUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) { ++i; continue; }
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
-    if (c >= 0xC2 && c <= 0xDF) len = 2;
-    else if (c == 0xE0) { len = 3; lo = 0xA0; }
-    else if (c == 0xED) { len = 3; hi = 0x9F; }
-    else if (c >= 0xE1 && c <= 0xEF) len = 3;
-    else if (c == 0xF0) { len = 4; lo = 0x90; }
-    else if (c == 0xF4) { len = 4; hi = 0x8F; }
-    else if (c >= 0xF1 && c <= 0xF3) len = 4;
-    else return false;
-    if (s.size() - i < len) return false;
-    auto c1 = static_cast<unsigned char>(s[i + 1]);
-    if (c1 < lo || c1 > hi) return false;
-    for (std::size_t k = 2; k < len; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += len;
-  }
-  return true;
+  return status;
 }
 
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
@@ -110,76 +91,22 @@ std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
   return out;
 }
 
-std::u16string DecodeProfile(std::string_view bytes) {
+// nullopt when the file has no BOM and the ANSI code page cannot be converted.
+std::optional<std::u16string> DecodeProfile(std::string_view bytes) {
   if (bytes.starts_with("\xFF\xFE")) return DecodeUtf16(bytes.substr(2), false);
   if (bytes.starts_with("\xFE\xFF")) return DecodeUtf16(bytes.substr(2), true);
   if (bytes.starts_with("\xEF\xBB\xBF")) return MultiByteToWide(CP_UTF8, bytes.substr(3));
-  return MultiByteToWide(IsUtf8(bytes) ? CP_UTF8 : CP_ACP, bytes);
+  return TryMultiByteToWide(CP_ACP, bytes);
 }
 
 // ---- parsing -----------------------------------------------------------------------------
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f'; }
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; }  // CR ends a line
 
 Text Trim(Text s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-struct Line {
-  Text text;      // the whole trimmed line, as the section listing shows it
-  Text key;       // trimmed text before the first '='
-  Text value;     // trimmed text after it
-  bool hasValue;  // the line has an '='
-};
-
-struct Section {
-  Text name;
-  bool named;  // false for the lines before the first header
-  std::vector<Line> lines;
-};
-
-// Views point into `text`, so a Profile stays where it was built (held by unique_ptr).
-struct Profile {
-  std::u16string text;
-  std::vector<Section> sections;
-};
-
-void Parse(Profile& profile) {
-  Text all = profile.text;
-  profile.sections.push_back({Text{}, false, {}});
-  std::size_t pos = 0;
-  while (pos < all.size()) {
-    std::size_t end = all.find_first_of(Text(u"\r\n\0", 3), pos);
-    if (end == Text::npos) end = all.size();
-    Text raw = all.substr(pos, end - pos);
-    pos = end + 1;
-    Text line = Trim(raw);
-    if (line.empty() || line.front() == u';') continue;
-    if (line.front() == u'[') {
-      std::size_t close = line.rfind(u']');
-      if (close != Text::npos) {
-        profile.sections.push_back({Trim(line.substr(1, close - 1)), true, {}});
-        continue;
-      }
-    }
-    std::size_t eq = line.find(u'=');
-    if (eq == Text::npos)
-      profile.sections.back().lines.push_back({line, line, Text{}, false});
-    else
-      profile.sections.back().lines.push_back({line, Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)), true});
-  }
-}
-
-// Null when the file cannot be read.
-std::unique_ptr<const Profile> LoadProfile(const char16_t* fileName) {
-  std::optional<std::string> bytes = ReadRegularFile(ResolvePath(fileName));
-  if (!bytes) return nullptr;
-  auto profile = std::make_unique<Profile>();
-  profile->text = DecodeProfile(*bytes);
-  Parse(*profile);
-  return profile;
 }
 
 // ---- case-insensitive names --------------------------------------------------------------
@@ -213,13 +140,6 @@ bool SameName(Text a, Text b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (a[i] != b[i] && Upper(a[i]) != Upper(b[i])) return false;
   return true;
-}
-
-const Section* FindSection(const Profile* profile, Text name) {
-  if (!profile) return nullptr;
-  for (const Section& s : profile->sections)
-    if (s.named && SameName(s.name, name)) return &s;
-  return nullptr;
 }
 
 // ---- copying out -------------------------------------------------------------------------
@@ -305,60 +225,151 @@ std::u16string ProfileDirectory() {
   return *g_directory;
 }
 
-uint32_t GetPrivateProfileSectionW(const char16_t* section, char16_t* buffer, uint32_t size,
-                                   const char16_t* fileName) {
+// ---- the parsed file ----------------------------------------------------------------------
+
+// Offsets rather than views or strings keep a file of many short lines small in memory; a
+// file of at most kMaxBytes decodes to far fewer than 2^32 units.
+struct PrivateProfile::Data {
+  static constexpr uint32_t kNoValue = UINT32_MAX;
+  struct Line {
+    uint32_t begin, end;  // the trimmed line
+    uint32_t eq;          // its first '=', or kNoValue
+  };
+  struct Section {
+    uint32_t nameBegin, nameEnd;
+    uint32_t firstLine, endLine;  // into `lines`
+  };
+
+  std::u16string text;
+  std::vector<Line> lines;  // of every section, in file order; none before the first header
+  std::vector<Section> sections;
+
+  explicit Data(std::u16string decoded);
+
+  Text Slice(uint32_t begin, uint32_t end) const { return Text(text).substr(begin, end - begin); }
+  Text Whole(const Line& line) const { return Slice(line.begin, line.end); }
+  Text Key(const Line& line) const { return Trim(Slice(line.begin, line.eq)); }
+  Text Value(const Line& line) const { return Trim(Slice(line.eq + 1, line.end)); }
+  Text Name(const Section& section) const { return Slice(section.nameBegin, section.nameEnd); }
+
+  const Section* Find(Text name) const {
+    for (const Section& s : sections)
+      if (SameName(Name(s), name)) return &s;
+    return nullptr;
+  }
+  std::span<const Line> LinesOf(const Section& section) const {
+    return std::span(lines).subspan(section.firstLine, section.endLine - section.firstLine);
+  }
+};
+
+PrivateProfile::Data::Data(std::u16string decoded) : text(std::move(decoded)) {
+  const Text all = text;
+  auto at = [&](Text part) { return static_cast<uint32_t>(part.data() - all.data()); };
+  for (std::size_t pos = 0; pos < all.size();) {
+    std::size_t end = pos;
+    for (const char16_t* c = all.data(); end < all.size() && c[end] != u'\r' && c[end] != u'\n' && c[end];) ++end;
+    Text line = Trim(all.substr(pos, end - pos));
+    pos = end + 1;
+    if (line.empty() || line.front() == u';') continue;
+    if (line.front() == u'[') {
+      std::size_t close = line.rfind(u']');
+      if (close != Text::npos) {
+        Text name = Trim(line.substr(1, close - 1));
+        auto first = static_cast<uint32_t>(lines.size());
+        sections.push_back({at(name), at(name) + static_cast<uint32_t>(name.size()), first, first});
+        continue;
+      }
+    }
+    if (sections.empty()) continue;
+    std::size_t eq = line.find(u'=');
+    lines.push_back({at(line), at(line) + static_cast<uint32_t>(line.size()),
+                     eq == Text::npos ? kNoValue : at(line) + static_cast<uint32_t>(eq)});
+    sections.back().endLine = static_cast<uint32_t>(lines.size());
+  }
+}
+
+PrivateProfile::PrivateProfile(Status status, std::unique_ptr<const Data> data)
+    : status_(status), data_(std::move(data)) {}
+PrivateProfile::PrivateProfile(PrivateProfile&&) noexcept = default;
+PrivateProfile& PrivateProfile::operator=(PrivateProfile&&) noexcept = default;
+PrivateProfile::~PrivateProfile() = default;
+
+PrivateProfile PrivateProfile::Load(const char16_t* fileName) {
+  std::optional<std::u16string> text;
+  {
+    std::string bytes;
+    if (Status status = ReadProfileFile(ResolvePath(fileName), bytes); status != Status::Ok)
+      return PrivateProfile(status, nullptr);
+    text = DecodeProfile(bytes);
+  }
+  if (!text) return PrivateProfile(Status::NoCodePage, nullptr);
+  return PrivateProfile(Status::Ok, std::make_unique<const Data>(std::move(*text)));
+}
+
+uint32_t PrivateProfile::GetSection(const char16_t* section, char16_t* buffer, uint32_t size) const {
   if (!buffer || size == 0) return 0;
   std::u16string list;
-  if (section) {
-    auto profile = LoadProfile(fileName);
-    if (const Section* s = FindSection(profile.get(), section))
-      for (const Line& line : s->lines) {
-        if (line.hasValue) {
-          list.append(line.key);
-          list.push_back(u'=');
-          Append(list, line.value);
-        } else {
-          Append(list, line.text);
-        }
+  if (const Data::Section* found = data_ && section ? data_->Find(section) : nullptr)
+    for (const Data::Line& line : data_->LinesOf(*found)) {
+      if (line.eq == Data::kNoValue) {
+        Append(list, data_->Whole(line));
+      } else {
+        list.append(data_->Key(line));
+        list.push_back(u'=');
+        Append(list, data_->Value(line));
       }
-  }
+    }
   return CopyList(list, buffer, size);
 }
 
-uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
-                                  char16_t* buffer, uint32_t size, const char16_t* fileName) {
+uint32_t PrivateProfile::GetString(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
+                                   char16_t* buffer, uint32_t size) const {
   if (!buffer || size == 0) return 0;
   Text fallback = defaultValue ? Text(defaultValue) : Text{};
   while (!fallback.empty() && fallback.back() == u' ') fallback.remove_suffix(1);
 
-  auto profile = LoadProfile(fileName);
   std::u16string list;
   if (!section) {
-    if (profile)
-      for (const Section& s : profile->sections)
-        if (s.named && !s.name.empty()) Append(list, s.name);
+    if (data_)
+      for (const Data::Section& s : data_->sections)
+        if (!data_->Name(s).empty()) Append(list, data_->Name(s));
     return CopyList(list, buffer, size);
   }
-  const Section* found = FindSection(profile.get(), section);
+  const Data::Section* found = data_ ? data_->Find(section) : nullptr;
+  if (!found) return CopyString(fallback, buffer, size);
   if (!key) {
-    if (found)
-      for (const Line& line : found->lines)
-        if (line.hasValue && !line.key.empty()) Append(list, line.key);
+    for (const Data::Line& line : data_->LinesOf(*found))
+      if (line.eq != Data::kNoValue && !data_->Key(line).empty()) Append(list, data_->Key(line));
     return list.empty() ? CopyString(fallback, buffer, size) : CopyList(list, buffer, size);
   }
   Text name(key, StringLength(key));
-  if (found && !name.empty())
-    for (const Line& line : found->lines)
-      if (line.hasValue && SameName(line.key, name)) return CopyString(StripQuotes(line.value), buffer, size);
+  if (!name.empty())
+    for (const Data::Line& line : data_->LinesOf(*found))
+      if (line.eq != Data::kNoValue && SameName(data_->Key(line), name))
+        return CopyString(StripQuotes(data_->Value(line)), buffer, size);
   return CopyString(fallback, buffer, size);
+}
+
+uint32_t PrivateProfile::GetInt(const char16_t* section, const char16_t* key, int32_t defaultValue) const {
+  constexpr uint32_t kChars = 20;  // as Windows reads it
+  char16_t value[kChars];
+  if (GetString(section, key, u"", value, kChars) == 0) return static_cast<uint32_t>(defaultValue);
+  return ParseInteger(Text(value));  // stops at the first NUL, as a key listing would
+}
+
+uint32_t GetPrivateProfileSectionW(const char16_t* section, char16_t* buffer, uint32_t size,
+                                   const char16_t* fileName) {
+  return PrivateProfile::Load(fileName).GetSection(section, buffer, size);
+}
+
+uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
+                                  char16_t* buffer, uint32_t size, const char16_t* fileName) {
+  return PrivateProfile::Load(fileName).GetString(section, key, defaultValue, buffer, size);
 }
 
 uint32_t GetPrivateProfileIntW(const char16_t* section, const char16_t* key, int32_t defaultValue,
                                const char16_t* fileName) {
-  char16_t value[20];
-  if (GetPrivateProfileStringW(section, key, u"", value, 20, fileName) == 0)
-    return static_cast<uint32_t>(defaultValue);
-  return ParseInteger(Text(value));  // stops at the first NUL, as a key listing would
+  return PrivateProfile::Load(fileName).GetInt(section, key, defaultValue);
 }
 
 }  // namespace kdx

@@ -1,20 +1,23 @@
 // Private-profile (INI) reading with the results the Windows functions of the same names give.
 //
 // File
-//  - Read fresh on every call (the files are small), so a read is never stale; no shared state
+//  - PrivateProfile reads and parses a file once, for a batch of look-ups (a log-in); the
+//    functions below load it afresh on every call, so a read is never stale. No shared state
 //    other than the profile directory, which a mutex guards.
 //  - A name containing '/' or '\' is a path as given ('\' taken as '/'); a bare name is looked up
-//    in ProfileDirectory(). A null name means "win.ini", as on Windows. An empty name, a file
-//    that cannot be read, or anything that is not a regular file behaves as a missing file.
-//  - Encoding: UTF-16LE or UTF-16BE with BOM, UTF-8 with BOM; without a BOM, valid UTF-8 is read
-//    as UTF-8 and anything else as the ANSI code page (Windows reads only the latter; a UTF-8
-//    file must not turn into mojibake here).
+//    in ProfileDirectory(). A null name means "win.ini", as on Windows.
+//  - Only a regular file is read, never one larger than PrivateProfile::kMaxBytes; a FIFO or a
+//    device is refused without waiting for it. A file that is not read (see Status) behaves as
+//    a missing file: defaults everywhere.
+//  - Encoding: UTF-16LE or UTF-16BE with BOM, UTF-8 with BOM; without a BOM the ANSI code page
+//    (AnsiCodePage()), as Windows reads it, even where the bytes would also be valid UTF-8
+//    (short Big5 values often are). When that code page has no converter the file is not read.
 //  - Lines end at CR, LF or CRLF. A NUL character also ends a line, so no returned string can
 //    contain one (it would split a NUL-separated list).
 //
 // Lines
-//  - Leading and trailing blanks (space, tab, and the CR/VT/FF control blanks) are removed
-//    from every line, key and value; other Unicode spaces are kept.
+//  - Leading and trailing blanks (space, tab, VT and FF) are removed from every line, key and
+//    value; other Unicode spaces are kept.
 //  - "[name]" starts a section; the name is the text up to the last ']' with blanks around it
 //    removed, text after that ']' is ignored. A line starting with '[' but lacking ']' is an
 //    ordinary line. Lines before the first header belong to no section and cannot be read.
@@ -50,11 +53,48 @@
 //    Nothing parseable gives 0. A negative value comes back as its unsigned image.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace kdx {
 
+// One profile file, read and parsed once; answers as the functions below do.
+class PrivateProfile {
+ public:
+  enum class Status {
+    Ok,
+    Missing,         // no such file, or an empty name
+    NotRegularFile,  // a directory, FIFO, device...
+    TooLarge,        // more than kMaxBytes
+    Unreadable,      // open or read failed otherwise
+    NoCodePage,      // no BOM, and the ANSI code page has no converter
+  };
+  static constexpr std::size_t kMaxBytes = std::size_t{16} << 20;
+
+  // Resolves the name as the functions below do; never blocks on FIFOs or devices.
+  static PrivateProfile Load(const char16_t* fileName);
+
+  PrivateProfile(PrivateProfile&&) noexcept;
+  PrivateProfile& operator=(PrivateProfile&&) noexcept;
+  ~PrivateProfile();
+
+  Status GetStatus() const { return status_; }
+  uint32_t GetSection(const char16_t* section, char16_t* buffer, uint32_t size) const;
+  uint32_t GetString(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
+                     char16_t* buffer, uint32_t size) const;
+  uint32_t GetInt(const char16_t* section, const char16_t* key, int32_t defaultValue) const;
+
+ private:
+  struct Data;
+  PrivateProfile(Status status, std::unique_ptr<const Data> data);
+
+  Status status_;
+  std::unique_ptr<const Data> data_;  // null unless Ok
+};
+
+// PrivateProfile::Load(fileName) and one look-up.
 uint32_t GetPrivateProfileSectionW(const char16_t* section, char16_t* buffer, uint32_t size,
                                    const char16_t* fileName);
 uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* defaultValue,

@@ -56,7 +56,8 @@ class ControlTest : public testing::Test, public ControlHarness {
   void TearDown() override;
 
   static void Register(sim::SimConfig config) { sim::SimTradeApi::Register(std::move(config)); }
-  std::u16string Ini(const std::string& section) { return folder.Write("kdx.ini", "[Sim]\n" + section); }
+  // With a UTF-8 BOM: without one the file would be read in the ANSI code page.
+  std::u16string Ini(const std::string& section) { return folder.Write("kdx.ini", "\xEF\xBB\xBF[Sim]\n" + section); }
   VARIANT Call(std::u16string_view name, std::vector<VARIANT> args = {}) {
     return CallByName(*ctrl, name, std::move(args));
   }

@@ -2,36 +2,50 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace kdx {
 namespace {
 
-TEST(CodePage, Utf8DecodingFollowsWindowsReplacementRules) {
+TEST(CodePage, Utf8FollowsWindowsReplacementRules) {
   const std::pair<std::string, std::u16string> cases[] = {
-      {"\xE5\xA7\x94\xE8\xA8\x97", u"委託"}, {"\xF0\x9F\x98\x80", u"\U0001F600"},
-      {"a\xE5\xA7", u"a\uFFFD\uFFFD"},       // truncated
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},         // overlong
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // surrogate
-      {"\x80x", u"\uFFFDx"},                 // stray continuation
-      {"", u""},
-  };
-  for (const auto& [bytes, text] : cases) EXPECT_EQ(MultiByteToWide(CP_UTF8, bytes), text) << bytes;
+      {"\xE5\xA7\x94\xE8\xA8\x97", u"委託"},   {"\xF0\x9F\x98\x80", u"\U0001F600"}, {"", u""},
+      {"a\xE5\xA7", u"a\uFFFD\uFFFD"},          {"\x80x", u"\uFFFDx"},  // truncated, stray continuation
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},            {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},  // overlong
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // surrogate, past U+10FFFF
+      {"\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80", u"\u0080\u07FF\u0800\uFFFF\U00010000"}};
+  for (const auto& [bytes, text] : cases) {
+    EXPECT_EQ(MultiByteToWide(CP_UTF8, bytes), text) << bytes;
+    if (text.find(u'\uFFFD') == std::u16string::npos) { EXPECT_EQ(Utf16ToUtf8(text), bytes); }
+  }
+  EXPECT_EQ(WideToMultiByte(CP_UTF8, u"a\xD800" u"b"), "a\xEF\xBF\xBD" "b");  // a lone surrogate
 }
 
 TEST(CodePage, AnsiIsBig5UnlessSetOtherwise) {
   EXPECT_EQ(AnsiCodePage(), 950u);
-  const std::u16string text = u"委託成功";
-  const std::string big5 = WideToMultiByte(CP_ACP, text);
-  EXPECT_EQ(big5, "\xA9\x65\xB0\x55\xA6\xA8\xA5\x5C");
-  EXPECT_EQ(MultiByteToWide(CP_ACP, big5), text);
+  EXPECT_EQ(WideToMultiByte(CP_ACP, u"委託成功"), "\xA9\x65\xB0\x55\xA6\xA8\xA5\x5C");
+  EXPECT_EQ(MultiByteToWide(CP_ACP, "\xA9\x65\xB0\x55\xA6\xA8\xA5\x5C"), u"委託成功");
   EXPECT_EQ(WideToMultiByte(CP_ACP, u"\u0E01"), "?");  // Thai has no Big5 form
+  EXPECT_EQ(MultiByteToWide(CP_ACP, "\xA4"), u"\uFFFD");  // a lead byte alone
   SetAnsiCodePage(936);
   EXPECT_EQ(MultiByteToWide(CP_ACP, "\xCE\xAF\xCD\xD0"), u"委托");
-  SetAnsiCodePage(950);
+  SetAnsiCodePage(CP_ACP);
+  EXPECT_EQ(TryMultiByteToWide(12345, "x"), std::nullopt);  // no converter
+  EXPECT_EQ(TryWideToMultiByte(12345, u"x"), std::nullopt);
 }
 
-TEST(CodePage, Utf16ToUtf8ReplacesLoneSurrogates) {
-  EXPECT_EQ(WideToMultiByte(CP_UTF8, std::u16string(u"a") + char16_t(0xD800) + u"b"), "a\xEF\xBF\xBD" "b");
-  EXPECT_EQ(Utf16ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
+// KDX_ANSI_CODEPAGE is read once per process, so each value is tried in a fresh one; there
+// CP_ACP restores it after a host's setting.
+TEST(CodePage, AnsiCodePageFromTheEnvironment) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const auto& [value, expected] : {std::pair{"936", "936"}, {"65001", "65001"}, {"936x", "950"}, {"0", "950"},
+                                        {"99999", "950"}, {"4295033801", "950"}}) {  // the last is 65001 wrapped
+    setenv("KDX_ANSI_CODEPAGE", value, 1);
+    EXPECT_EXIT((SetAnsiCodePage(1252), SetAnsiCodePage(CP_ACP), std::fprintf(stderr, "cp=%u;", AnsiCodePage()),
+                 std::exit(0)), ::testing::ExitedWithCode(0), std::string("cp=") + expected + ";") << value;
+  }
+  unsetenv("KDX_ANSI_CODEPAGE");
 }
 
 }  // namespace
