@@ -67,7 +67,8 @@ HRESULT CoRevokeClassObject(const CLSID& clsid);
 // when the path names it, else the DllGetClassObject of the library loaded from that path.
 // REGDB_E_CLASSNOTREG when the class is in neither; E_ACCESSDENIED when the path is not
 // absolute, or names anything but a regular file owned by this user or root and writable by
-// neither group nor others; CO_E_DLLNOTFOUND when the library cannot be loaded; CO_E_ERRORINDLL when it exports no DllGetClassObject or hands out no object;
+// neither group nor others; CO_E_DLLNOTFOUND when the library cannot be loaded;
+// CO_E_ERRORINDLL when it exports no DllGetClassObject or hands out no object;
 // the module's own failure (such as CLASS_E_CLASSNOTAVAILABLE) unchanged; E_OUTOFMEMORY when
 // the factory returns null or runs out of memory; E_FAIL when it throws anything else;
 // E_POINTER for a null out. Factories run outside the table's lock, so they may create
