@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <mutex>
@@ -51,9 +53,20 @@ bool IsThisModule(const fs::path& path) {
   return fs::equivalent(path, CurrentModuleFile(), ec);
 }
 
+// A library runs with the host's rights: only an absolute path to a regular file that no one
+// but its owner (this user or root) can change is loaded, never one found by a search.
+HRESULT CheckServerFile(const std::string& path) {
+  struct stat st;
+  if (path.empty() || path.front() != '/') return E_ACCESSDENIED;
+  if (stat(path.c_str(), &st) != 0) return CO_E_DLLNOTFOUND;
+  const bool trusted = (st.st_uid == geteuid() || st.st_uid == 0) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  return S_ISREG(st.st_mode) && trusted ? S_OK : E_ACCESSDENIED;
+}
+
 // Libraries stay loaded for the life of the process: objects they made may be held anywhere,
 // and nothing here could tell when the last one is gone.
 DllGetClassObjectFunc LoadServer(const std::string& path, HRESULT* error) {
+  if (*error = CheckServerFile(path); FAILED(*error)) return nullptr;
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     *error = CO_E_DLLNOTFOUND;

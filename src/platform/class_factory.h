@@ -64,10 +64,11 @@ HRESULT CoRegisterClassObject(const CLSID& clsid, ClassFactory factory);
 HRESULT CoRevokeClassObject(const CLSID& clsid);
 // The in-process table first; when clsid is not there, the module named by
 // "CLSID\{clsid}\InprocServer32" in ClassesRoot(): this very module's own DllGetClassObject
-// when the path names it, else the DllGetClassObject of the library loaded from that path
-// (a bare file name is searched for as the dynamic loader does).
-// REGDB_E_CLASSNOTREG when the class is in neither; CO_E_DLLNOTFOUND when the library cannot
-// be loaded; CO_E_ERRORINDLL when it exports no DllGetClassObject or hands out no object;
+// when the path names it, else the DllGetClassObject of the library loaded from that path.
+// REGDB_E_CLASSNOTREG when the class is in neither; E_ACCESSDENIED when the path is not
+// absolute, or names anything but a regular file owned by this user or root and writable by
+// neither group nor others; CO_E_DLLNOTFOUND when the library cannot be loaded;
+// CO_E_ERRORINDLL when it exports no DllGetClassObject or hands out no object;
 // the module's own failure (such as CLASS_E_CLASSNOTAVAILABLE) unchanged; E_OUTOFMEMORY when
 // the factory returns null or runs out of memory; E_FAIL when it throws anything else;
 // E_POINTER for a null out. Factories run outside the table's lock, so they may create

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "platform/registry_format.h"
 
@@ -37,14 +38,12 @@ Stamp StampOf(const struct stat& st) {
           int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
-Stamp::Kind KindOfError(int error) {
-  return error == ENOENT || error == ENOTDIR ? Stamp::kMissing : Stamp::kUnreadable;
-}
+Stamp::Kind KindOfError(int error) { return error == ENOENT ? Stamp::kMissing : Stamp::kUnreadable; }
 
-Stamp StatFile(const fs::path& file) {
-  struct stat st;
-  if (stat(file.c_str(), &st) == 0) return StampOf(st);
-  return {KindOfError(errno)};
+// Only we, or root (who could change anything anyway), may be able to change what the
+// registry holds: it names the libraries a create-by-ProgID loads.
+bool OnlyOursToChange(const struct stat& st) {
+  return (st.st_uid == geteuid() || st.st_uid == 0) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // File times are coarse: a rewrite soon after the one we read may keep size and time,
@@ -57,35 +56,26 @@ bool IsRacy(const Stamp& stamp) {
 
 class Fd {
  public:
-  explicit Fd(int fd) : fd_(fd) {}
+  explicit Fd(int fd = -1) : fd_(fd) {}
   ~Fd() { Close(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
   explicit operator bool() const { return fd_ >= 0; }
   int get() const { return fd_; }
   bool Close() {
-    int fd = fd_;
-    fd_ = -1;
+    int fd = std::exchange(fd_, -1);
     return fd < 0 || close(fd) == 0;
   }
 
  private:
   int fd_;
 };
-
-bool ReadAll(int fd, std::string& out) {
-  char buffer[8192];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (out.size() + static_cast<std::size_t>(n) > static_cast<std::size_t>(kMaxFileSize)) return false;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-}
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -99,10 +89,65 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-fs::path WithSuffix(fs::path file, const char* suffix) { return file += suffix; }
+// Calls sink with each piece of the file; false on a read error or when sink says stop.
+template <class Sink>
+bool ReadEach(int fd, Sink&& sink) {
+  char buffer[8192];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (!sink(std::string_view(buffer, static_cast<std::size_t>(n)))) return false;
+  }
+}
 
-bool IsPlainKeyName(std::u16string_view name) {
-  return !name.empty() && name.find(u'\\') == std::u16string_view::npos;
+bool IsPlainKeyName(std::u16string_view name) { return !name.empty() && name.find(u'\\') == std::u16string_view::npos; }
+
+// Every missing folder on the way is made private: nobody else may plant names in it.
+bool MakeFolders(const fs::path& folder) {
+  fs::path partial;
+  for (const fs::path& part : folder) {
+    partial /= part;
+    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  return true;
+}
+
+// The folder, when it is a real one (not a link) that only we can change.
+Stamp::Kind OpenFolder(const fs::path& folder, Fd& out) {
+  Fd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return KindOfError(errno);
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0 || !OnlyOursToChange(st)) return Stamp::kUnreadable;
+  out = std::move(fd);
+  return Stamp::kPresent;
+}
+
+// Writes a file of the folder anew through a temporary file beside it, created exclusively
+// and never through a link, so that no name planted in the folder can redirect the write.
+// Writers hold the registry's lock, so the process id makes the name unique; a name still
+// taken (left by a writer that died) is passed by.
+template <class Fill>
+bool Replace(int dir, const std::string& name, Fill&& fill) {
+  std::string temp;
+  Fd out;
+  for (int attempt = 0; !out && attempt < 100; ++attempt) {
+    temp = name + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    out = Fd(openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!out && errno != EEXIST) return false;
+  }
+  if (!out) return false;
+  bool ok = fill(out.get()) && fsync(out.get()) == 0;
+  ok = out.Close() && ok;
+  if (!ok || renameat(dir, temp.c_str(), dir, name.c_str()) != 0) {
+    unlinkat(dir, temp.c_str(), 0);
+    return false;
+  }
+  fsync(dir);  // makes the rename durable; the new file is in place whatever this gives
+  return true;
 }
 
 }  // namespace
@@ -116,17 +161,37 @@ struct Registry::Impl {
   RegKeys keys;
   HRESULT readResult = S_OK;
 
+  fs::path Folder() const { return file.has_parent_path() ? file.parent_path() : fs::path("."); }
+  std::string Name() const { return file.filename().string(); }
+
   void Refresh() {
-    if (loaded && !racy && stamp.kind != Stamp::kUnreadable && StatFile(file) == stamp) return;
-    Load();
+    Fd dir;
+    const Stamp::Kind folder = OpenFolder(Folder(), dir);
+    if (folder == Stamp::kPresent) return Refresh(dir.get());
+    loaded = true;
+    racy = false;
+    keys.clear();
+    stamp = {folder};
+    readResult = folder == Stamp::kMissing ? S_OK : REGDB_E_READREGDB;
   }
 
-  void Load() {
+  void Refresh(int dir) {
+    if (loaded && !racy && stamp.kind != Stamp::kUnreadable) {
+      struct stat st;
+      const Stamp now =
+          fstatat(dir, Name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? StampOf(st) : Stamp{KindOfError(errno)};
+      if (now == stamp) return;
+    }
+    Load(dir);
+  }
+
+  void Load(int dir) {
     loaded = true;
     racy = false;
     keys.clear();
     readResult = S_OK;
-    Fd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    // Not through a link, and without waiting on a pipe planted in the file's place.
+    Fd fd(openat(dir, Name().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (!fd || fstat(fd.get(), &st) != 0) {
       stamp = {KindOfError(errno)};
@@ -135,8 +200,18 @@ struct Registry::Impl {
     }
     stamp = StampOf(st);
     racy = IsRacy(stamp);
+    if (!S_ISREG(st.st_mode) || !OnlyOursToChange(st)) {
+      stamp.kind = Stamp::kUnreadable;  // nothing from it is used, and it is not written over
+      readResult = REGDB_E_READREGDB;
+      return;
+    }
     std::string bytes;
-    if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileSize || !ReadAll(fd.get(), bytes)) {
+    const bool read = st.st_size <= kMaxFileSize && ReadEach(fd.get(), [&](std::string_view piece) {
+                        if (bytes.size() + piece.size() > static_cast<std::size_t>(kMaxFileSize)) return false;
+                        bytes += piece;
+                        return true;
+                      });
+    if (!read) {
       readResult = REGDB_E_READREGDB;
       return;
     }
@@ -144,6 +219,14 @@ struct Registry::Impl {
       keys = std::move(*parsed);
     else
       readResult = REGDB_E_READREGDB;
+  }
+
+  // Copies the corrupt file to "<file>.corrupt" before it is written over.
+  bool KeepAside(int dir) {
+    Fd in(openat(dir, Name().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return in && Replace(dir, Name() + ".corrupt", [&](int out) {
+             return ReadEach(in.get(), [out](std::string_view piece) { return WriteAll(out, piece); });
+           });
   }
 
   // Applies change (S_OK: write; S_FALSE: nothing to do) to a copy of the current contents
@@ -159,39 +242,26 @@ struct Registry::Impl {
 
   template <class Change>
   HRESULT CommitUnguarded(Change& change) {
-    std::error_code ec;
-    if (file.has_parent_path()) fs::create_directories(file.parent_path(), ec);
-    if (ec) return REGDB_E_WRITEREGDB;
-    Fd lock(open(WithSuffix(file, ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    Fd dir;
+    if (!MakeFolders(Folder()) || OpenFolder(Folder(), dir) != Stamp::kPresent) return REGDB_E_WRITEREGDB;
+    const std::string lockName = Name() + ".lock";
+    Fd lock(openat(dir.get(), lockName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!lock) return REGDB_E_WRITEREGDB;
     while (flock(lock.get(), LOCK_EX) != 0)
       if (errno != EINTR) return REGDB_E_WRITEREGDB;
 
-    Refresh();  // another process may have written since our last look
+    Refresh(dir.get());  // another process may have written since our last look
     RegKeys next = keys;
     if (HRESULT hr = change(next); hr != S_OK) return hr;
     if (stamp.kind == Stamp::kUnreadable) return REGDB_E_WRITEREGDB;  // would overwrite unseen data
-    if (FAILED(readResult)) {
-      fs::copy_file(file, WithSuffix(file, ".corrupt"), fs::copy_options::overwrite_existing, ec);
-      if (ec) return REGDB_E_WRITEREGDB;
-    }
-
-    const fs::path temp = WithSuffix(file, ".tmp");
-    Fd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!out) return REGDB_E_WRITEREGDB;
-    bool ok = WriteAll(out.get(), SerializeRegistry(next)) && fsync(out.get()) == 0;
-    ok = out.Close() && ok;
-    if (!ok || rename(temp.c_str(), file.c_str()) != 0) {
-      unlink(temp.c_str());
-      return REGDB_E_WRITEREGDB;
-    }
-    // Make the rename itself durable; the new file is already in place whatever this gives.
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    if (Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) fsync(dir.get());
+    if (FAILED(readResult) && !KeepAside(dir.get())) return REGDB_E_WRITEREGDB;
+    const std::string text = SerializeRegistry(next);
+    if (!Replace(dir.get(), Name(), [&](int out) { return WriteAll(out, text); })) return REGDB_E_WRITEREGDB;
 
     keys = std::move(next);
     readResult = S_OK;
-    stamp = StatFile(file);
+    struct stat st;
+    stamp = fstatat(dir.get(), Name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? StampOf(st) : Stamp{};
     racy = true;
     loaded = true;
     return S_OK;
@@ -289,17 +359,16 @@ HRESULT Registry::ReadResult() {
 
 fs::path DefaultRegistryFile() {
   if (const char* explicitFile = std::getenv("KDX_REGISTRY"); explicitFile && *explicitFile) return explicitFile;
-  fs::path base;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')  // relative ones are to be ignored
-    base = xdg;
-  else if (const char* home = std::getenv("HOME"); home && *home)
-    base = fs::path(home) / ".local" / "share";
-  else {
-    std::error_code ec;  // no home at all (a service account): still somewhere writable
-    base = fs::temp_directory_path(ec);
-    if (ec) base = "/tmp";
-  }
-  return base / "kdx-bridge" / "registry";
+    return fs::path(xdg) / "kdx-bridge" / "registry";
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return fs::path(home) / ".local" / "share" / "kdx-bridge" / "registry";
+  // No home at all (a service account): a folder of this user's own in the shared one, which
+  // is refused if someone else made it first.
+  std::error_code ec;
+  fs::path temp = fs::temp_directory_path(ec);
+  if (ec) temp = "/tmp";
+  return temp / ("kdx-bridge-" + std::to_string(geteuid())) / "registry";
 }
 
 Registry& ClassesRoot() {

@@ -21,13 +21,20 @@
 // digits); everything else is literal UTF-8. In a key path an escaped backslash is the
 // separator (key names cannot contain one).
 //
-// Every change is written through at once: the whole file goes to "<file>.tmp", is
-// flushed to disk and renamed over the file, under an exclusive lock on "<file>.lock", so
-// readers never see half a file and writers in other processes never lose each other's
-// changes. A change that cannot be written fails with REGDB_E_WRITEREGDB and leaves the
-// registry as it was. The file is read again whenever it changed on disk, so processes
-// see each other's registrations. A corrupt or truncated file reads as empty and
-// ReadResult() says so; the next successful change first copies it to "<file>.corrupt".
+// Every change is written through at once: the whole file goes to a temporary file of a
+// fresh name beside it (created exclusively, never through a link), is flushed to disk and
+// renamed over the file, under an exclusive lock on "<file>.lock", so readers never see half
+// a file and writers in other processes never lose each other's changes. A change that
+// cannot be written fails with REGDB_E_WRITEREGDB and leaves the registry as it was. The
+// file is read again whenever it changed on disk, so processes see each other's
+// registrations. A corrupt or truncated file reads as empty and ReadResult() says so; the
+// next successful change first copies it to "<file>.corrupt" (the same way).
+//
+// The registry names the libraries a create-by-ProgID loads, so only what the user alone
+// controls is used: the folder must be a real folder (not a link) and the file a regular
+// file (not a link), each owned by the effective user or root and writable by neither group
+// nor others. Anything else reads as unreadable (REGDB_E_READREGDB, nothing from it used)
+// and is never written over (REGDB_E_WRITEREGDB). Folders the registry creates are 0700.
 #pragma once
 
 #include <filesystem>
@@ -64,8 +71,8 @@ class Registry {
   // Names of the direct subkeys, in case-insensitive order; the empty key lists the top level.
   std::vector<std::u16string> SubKeys(std::u16string_view key);
 
-  // S_OK, or REGDB_E_READREGDB when the file could not be read or is corrupt (the
-  // registry then reads as empty).
+  // S_OK, or REGDB_E_READREGDB when the file or its folder could not be read, is corrupt
+  // or could be changed by others (the registry then reads as empty).
   HRESULT ReadResult();
 
  private:
@@ -74,7 +81,8 @@ class Registry {
 };
 
 // $KDX_REGISTRY if set, else $XDG_DATA_HOME/kdx-bridge/registry (when absolute), else
-// $HOME/.local/share/kdx-bridge/registry, else kdx-bridge/registry in the temporary folder.
+// $HOME/.local/share/kdx-bridge/registry, else kdx-bridge-<euid>/registry in the temporary
+// folder.
 std::filesystem::path DefaultRegistryFile();
 
 // The process-wide registry, on DefaultRegistryFile() unless SetRegistryFile chose another.

@@ -10,7 +10,7 @@ std::u16string_view LoadTypeLibResource() {
 #include <olectl.h>
 #include <idispids.h>
 
-[ uuid(2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B), version(1.0),
+[ uuid(2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B), version(1.0), lcid(0x409),
   helpfile("ORV_Velmar_KDX.hlp"),
   helpstring("ORV_Velmar_KDX ActiveX Control module"),
   control ]

@@ -1,32 +1,141 @@
-// The module as a host and a registrar see it: self-registration into the class registry,
-// creation by ProgID through the registered module, class objects and unloading.
+// The module as hosts and registrars see it: the identifiers its documents fix (in the type
+// library it carries, the control's own tables and the component wrapper's constants), its
+// self-registration, creation through the registered module, class objects and unloading.
 #include "control/Module.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <filesystem>
+#include <array>
 #include <fstream>
-#include <functional>
-#include <optional>
+#include <map>
 #include <set>
-#include <string>
+#include <sstream>
 
 #include "common/control_util.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
+#include "resources/type_library.h"
 
 namespace kdx {
 namespace {
 
 namespace fs = std::filesystem;
+using Members = std::map<DISPID, std::string>;
+using Lines = std::vector<std::string>;
+
+// clang-format off
+const std::string kLibID = "{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}",
+    kDispatchIID = "{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}",
+    kEventsIID = "{20FF8F24-B279-4B76-ABFE-6525028E1A83}", kControlCLSID = "{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}",
+    kPageCLSID = "{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}";
+// clang-format on
+const CLSID kOther{0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
 
 std::string N(std::u16string_view text) { return Utf16ToUtf8(text); }
+std::string N(const GUID& guid) { return Utf16ToUtf8(StringFromCLSID(guid)); }
+std::u16string W(const std::string& text) { return MultiByteToWide(CP_UTF8, text); }
+std::string Q(std::u16string_view text) { return " \"" + N(text) + "\""; }
 
-std::u16string Replace(std::u16string text, std::u16string_view from, const std::u16string& to) {
-  for (std::size_t at = text.find(from); at != std::u16string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
+std::string TypeName(VARTYPE vt) {
+  static const std::map<VARTYPE, std::string> names{
+      {VT_EMPTY, "void"}, {VT_I4, "long"}, {VT_R8, "double"}, {VT_BSTR, "BSTR"}};
+  return names.count(vt) ? names.at(vt) : "vt" + std::to_string(vt);
+}
+
+// Each member by DISPID, declared as the interface description declares it.
+Members Declarations(const DispatchTable& table) {
+  Members out;
+  for (const DispatchMember& m : table) {
+    std::string line = (m.kind == MemberKind::Method ? "" : "property ") + TypeName(m.result) + " " + N(m.name) + "(";
+    for (std::size_t i = 0; i < m.params.size(); ++i)
+      line += (i ? ", " : "") + TypeName(m.params[i].vt) + " " + N(m.params[i].name);
+    out[m.id] += line + ")" + (m.help.empty() ? "" : Q(m.help));
+  }
+  return out;
+}
+
+// The library, its interfaces and its classes, one line each.
+Lines Outline(const TypeLibrary& lib) {
+  Lines lines{"library " + N(lib.libid) + " " + N(lib.name) + " " + std::to_string(lib.majorVersion) + "." +
+              std::to_string(lib.minorVersion) + " lcid " + std::to_string(lib.lcid) + " flags " +
+              std::to_string(lib.flags) + Q(lib.help) + Q(lib.helpFile)};
+  for (const TypeLibInterface& itf : lib.dispinterfaces)
+    lines.push_back(N(itf.name) + " " + N(itf.iid) + (itf.hidden ? " hidden" : "") + Q(itf.help));
+  for (const TypeLibClass& c : lib.coclasses)
+    lines.push_back("coclass " + N(c.name) + " " + N(c.clsid) + (c.control ? " control" : "") + Q(c.help) + " " +
+                    N(c.defaultInterface) + " " + N(c.defaultSource));
+  return lines;
+}
+
+TEST(Identifiers, AreTheDocumentedOnesInTheTypeLibraryTheTablesAndTheConstants) {
+  // clang-format off
+  const Members methods{
+      {1, "long Login(BSTR strProfilePath, BSTR strSession)"}, {2, "void Logout()"}, {3, "long GetConnectStatus()"},
+      {4, "long ProcessOrder()"}, {5, "long GetOrderCount()"}, {6, "BSTR GetOrderString(long nIndex, long nField)"},
+      {7, "double GetOrderValue(long nIndex, long nField)"}, {8, "long GetFillOrderCount()"},
+      {9, "BSTR GetFillOrderString(long nIndex, long nField)"},
+      {10, "double GetFillOrderValue(long nIndex, long nField)"}, {11, "long QueryStatement(long nInfoType)"},
+      {12, "long GetStatementCount(long nInfoType)"},
+      {13, "BSTR GetStatementString(long nInfoType, long nIndex, long nField)"},
+      {14, "double GetStatementValue(long nInfoType, long nIndex, long nField)"}, {15, "void ClearOrder()"},
+      {16, "void SetOrderInfoString(long nField, BSTR strData)"},
+      {17, "void SetOrderInfoValue(long nField, double dbData)"},
+      {18, "void SetSecurities(long nSecurityType, BSTR strSecurityName, long nSecurityValue)"},
+      {19, "long GeneralQuery(BSTR strQueryName, BSTR strParam)"}, {20, "long GetQueryCount(BSTR strQueryName)"},
+      {21, "BSTR GetQueryString(BSTR strQueryName, long nIndex, long nFieldIndex)"},
+      {22, "double GetQueryValue(BSTR strQueryName, long nIndex, long nFieldIndex)"}, {-552, "void AboutBox()"}};
+  const Members events{
+      {1, "void LoginReady()"}, {2, "void LoginFail(BSTR strErrorMsg)"}, {3, "void ConnectionLost()"},
+      {4, "void OrderStatus(long nIndex)"}, {5, "void FillOrder(long nIndex)"},
+      {6, "void StatementUpdate(long nInfoType)"}, {7, "void Log(long nLogType, BSTR strLog)"},
+      {8, "void QueryUpdate(BSTR strQueryName)"}};
+  const Lines outline{
+      "library " + kLibID + " ORV_VELMAR_KDXLib 1.0 lcid 1033 flags 2 \"ORV_Velmar_KDX ActiveX Control module\""
+      " \"ORV_Velmar_KDX.hlp\"",
+      "_DORV_Velmar_KDX " + kDispatchIID + " hidden \"Dispatch interface for ORV_Velmar_KDX Control\"",
+      "_DORV_Velmar_KDXEvents " + kEventsIID + " \"Event interface for ORV_Velmar_KDX Control\"",
+      "coclass ORV_Velmar_KDX " + kControlCLSID + " control \"ORV_Velmar_KDX Control\" _DORV_Velmar_KDX"
+      " _DORV_Velmar_KDXEvents"};
+  // clang-format on
+  std::ostringstream idl;
+  idl << std::ifstream(KDX_SOURCE_DIR "/src/resources/ORV_Velmar_KDX.idl", std::ios::binary).rdbuf();
+  EXPECT_EQ(N(LoadTypeLibResource()), idl.str());  // the module carries its source unchanged
+  TypeLibrary lib;
+  ASSERT_EQ(LoadTypeLibrary(&lib), S_OK);
+  ASSERT_TRUE(lib.dispinterfaces.size() == 2 && lib.coclasses.size() == 1);
+  EXPECT_EQ(Outline(lib), outline);
+  EXPECT_EQ(Declarations(lib.dispinterfaces[0].methods), methods);
+  EXPECT_EQ(Declarations(lib.dispinterfaces[1].methods), events);
+  EXPECT_EQ(Declarations(KdxMethodTable()), methods);
+  EXPECT_EQ(Declarations(KdxEventTable()), events);
+  EXPECT_EQ(Lines({N(LIBID_ORV_VELMAR_KDXLib), N(DIID__DORV_Velmar_KDX), N(DIID__DORV_Velmar_KDXEvents),
+                   N(CLSID_ORV_Velmar_KDX), N(CLSID_ORV_Velmar_KDXPropPage)}),
+            Lines({kLibID, kDispatchIID, kEventsIID, kControlCLSID, kPageCLSID}));
+
+  // The component's members and events that the wrapper reaches, by the component's numbers.
+  struct Row {
+    const char* name;
+    DISPID constant, documented;
+  };
+#define ROW(name, id) Row{#name, omnideal::name, id}
+  // clang-format off
+  const Row component[] = {
+      ROW(TWOrderPrefix, 1), ROW(UseCA, 5), ROW(CAPath, 6), ROW(CAPassword, 7), ROW(OBOrderPrefix, 8), ROW(CAType, 9),
+      ROW(GetStatus, 10), ROW(Connect, 11), ROW(GetLoginDataCount, 15), ROW(GetLoginDataString, 16),
+      ROW(SetTradeAccount, 17), ROW(GetDataString, 18), ROW(GetDataValue, 19), ROW(FutOrder, 21), ROW(OptOrder, 22),
+      ROW(StkOrder, 24), ROW(ReduceFutOrder, 25), ROW(ReduceOptOrder, 26), ROW(ReduceStkOrder, 28), ROW(OBFutOrder, 29),
+      ROW(ReduceOBFutOrder, 30), ROW(GetOBDataString, 31), ROW(GetOBDataValue, 32),
+      ROW(EvStatus, 1), ROW(EvMessage, 2), ROW(EvStatement, 3), ROW(EvOrderNew, 4), ROW(EvOrderChanged, 5),
+      ROW(EvFillNew, 6), ROW(EvFillChanged, 7), ROW(EvOrderRemoved, 8), ROW(EvIgnored10, 10), ROW(EvMarketDate, 11),
+      ROW(EvIgnored12, 12), ROW(EvStatement13, 13), ROW(EvOBOrderNew, 14), ROW(EvOBOrderChanged, 15),
+      ROW(EvOBFillNew, 16), ROW(EvOBFillChanged, 17), ROW(EvOBOrderRemoved, 18)};
+  // clang-format on
+#undef ROW
+  for (const Row& r : component) EXPECT_EQ(r.constant, r.documented) << r.name;
 }
 
 // Every test gets its own registry file in a fresh folder.
@@ -34,149 +143,122 @@ class ModuleTest : public testing::Test {
  protected:
   void SetUp() override { SetRegistryFile(folder.path() / "registry"); }
   void TearDown() override { SetRegistryFile(DefaultRegistryFile()); }
-
-  // Every key below `key`, as full paths.
-  static void AllKeys(const std::u16string& key, std::set<std::u16string>& out) {
+  // Every key in the registry, by full path.
+  static std::set<std::string> Keys(const std::u16string& key = u"", std::set<std::string> out = {}) {
     for (const std::u16string& sub : ClassesRoot().SubKeys(key)) {
-      std::u16string path = key.empty() ? sub : key + u"\\" + sub;
-      out.insert(path);
-      AllKeys(path, out);
+      const std::u16string path = key.empty() ? sub : key + u"\\" + sub;
+      out.insert(N(path));
+      out = Keys(path, std::move(out));
     }
+    return out;
   }
-
   test::TempFolder folder;
 };
 
-struct Expected {
-  std::u16string key;
-  std::u16string name;
-  std::optional<std::u16string> data;  // nullopt: the key alone; "$path" and "$dir" stand for the module's
-};
-
-const std::u16string kLibID = u"{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}", kLib = u"TypeLib\\" + kLibID + u"\\1.0",
-                     kDispatch = u"Interface\\{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}",
-                     kEvents = u"Interface\\{20FF8F24-B279-4B76-ABFE-6525028E1A83}",
-                     kControl = u"CLSID\\{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}",
-                     kPage = u"CLSID\\{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}",
-                     kPSDispatch = u"{00020420-0000-0000-C000-000000000046}",
-                     kControlName = u"ORV Velmar QN ZAZUZO Bridge Unicode Control",
-                     kPageName = u"ORV Velmar QN ZAZUZO Bridge Unicode Property Page";
-
-const Expected kRegistration[] = {
-    {kLib, u"", u"ORV_Velmar_KDX ActiveX Control module"}, {kLib + u"\\0\\win32", u"", u"$path"},
-    {kLib + u"\\FLAGS", u"", u"2"}, {kLib + u"\\HELPDIR", u"", u"$dir"},
-    {kDispatch, u"", u"_DORV_Velmar_KDX"}, {kDispatch + u"\\ProxyStubClsid32", u"", kPSDispatch},
-    {kDispatch + u"\\ProxyStubClsid", u"", kPSDispatch}, {kDispatch + u"\\TypeLib", u"", kLibID},
-    {kDispatch + u"\\TypeLib", u"Version", u"1.0"}, {kEvents, u"", u"_DORV_Velmar_KDXEvents"},
-    {kEvents + u"\\ProxyStubClsid32", u"", kPSDispatch}, {kEvents + u"\\ProxyStubClsid", u"", kPSDispatch},
-    {kEvents + u"\\TypeLib", u"", kLibID}, {kEvents + u"\\TypeLib", u"Version", u"1.0"},
-    {kControl, u"", kControlName}, {kControl + u"\\InprocServer32", u"", u"$path"},
-    {kControl + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
-    {kControl + u"\\ProgID", u"", u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1"},
-    {kControl + u"\\Control", u"", std::nullopt}, {kControl + u"\\ToolboxBitmap32", u"", u"$path, 1"},
-    {kControl + u"\\MiscStatus", u"", u"0"}, {kControl + u"\\MiscStatus\\1", u"", u"131473"},
-    {kControl + u"\\TypeLib", u"", kLibID}, {kControl + u"\\Version", u"", u"1.0"},
-    {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1", u"", kControlName},
-    {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1\\CLSID", u"", u"{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}"},
-    {kPage, u"", kPageName}, {kPage + u"\\InprocServer32", u"", u"$path"},
-    {kPage + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
-    {kPage + u"\\ProgID", u"", u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1"},
-    {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1", u"", kPageName},
-    {u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1\\CLSID", u"", u"{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}"},
-};
-
-long ConnectStatus(IDispatch& control) { return test::CallByName(control, u"GetConnectStatus").lVal; }
-
 TEST_F(ModuleTest, RegistersEveryItemCreatesByProgIdAndUnregistersExactly) {
   // Tests link the library statically, so the module is the test program itself.
-  const std::u16string path = MultiByteToWide(CP_UTF8, fs::canonical("/proc/self/exe").string());
-  ASSERT_EQ(CurrentModulePath(), path);
-  const std::u16string dir = MultiByteToWide(CP_UTF8, fs::canonical("/proc/self/exe").parent_path().string());
+  const std::string path = fs::canonical("/proc/self/exe").string(), dir = fs::path(path).parent_path().string();
+  ASSERT_EQ(N(CurrentModulePath()), path);
+  // clang-format off
+  const std::string lib = "TypeLib\\" + kLibID + "\\1.0", disp = "Interface\\" + kDispatchIID,
+      events = "Interface\\" + kEventsIID, ctl = "CLSID\\" + kControlCLSID, ppg = "CLSID\\" + kPageCLSID,
+      ps = "{00020420-0000-0000-C000-000000000046}", ctlProg = "ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1",
+      ppgProg = "ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1",
+      ctlName = "ORV Velmar QN ZAZUZO Bridge Unicode Control",
+      ppgName = "ORV Velmar QN ZAZUZO Bridge Unicode Property Page";
+  const std::array<std::string, 3> expected[] = {  // key, value name, data ("-": the key alone)
+      {lib, "", "ORV_Velmar_KDX ActiveX Control module"}, {lib + "\\409\\win32", "", path},
+      {lib + "\\FLAGS", "", "2"}, {lib + "\\HELPDIR", "", dir},
+      {disp, "", "_DORV_Velmar_KDX"}, {disp + "\\ProxyStubClsid32", "", ps}, {disp + "\\ProxyStubClsid", "", ps},
+      {disp + "\\TypeLib", "", kLibID}, {disp + "\\TypeLib", "Version", "1.0"},
+      {events, "", "_DORV_Velmar_KDXEvents"}, {events + "\\ProxyStubClsid32", "", ps},
+      {events + "\\ProxyStubClsid", "", ps}, {events + "\\TypeLib", "", kLibID},
+      {events + "\\TypeLib", "Version", "1.0"}, {ctl, "", ctlName}, {ctl + "\\InprocServer32", "", path},
+      {ctl + "\\InprocServer32", "ThreadingModel", "Apartment"},
+      {ctl + "\\ProgID", "", ctlProg}, {ctl + "\\Control", "", "-"}, {ctl + "\\ToolboxBitmap32", "", path + ", 1"},
+      {ctl + "\\MiscStatus", "", "0"}, {ctl + "\\MiscStatus\\1", "", "131473"}, {ctl + "\\TypeLib", "", kLibID},
+      {ctl + "\\Version", "", "1.0"}, {ctlProg, "", ctlName}, {ctlProg + "\\CLSID", "", kControlCLSID},
+      {ppg, "", ppgName}, {ppg + "\\InprocServer32", "", path},
+      {ppg + "\\InprocServer32", "ThreadingModel", "Apartment"},
+      {ppg + "\\ProgID", "", ppgProg}, {ppgProg, "", ppgName}, {ppgProg + "\\CLSID", "", kPageCLSID}};
+  // clang-format on
   // Someone else's class and another version of our library must survive our unregistration.
-  const std::u16string others[] = {u"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32",
-                                   u"TypeLib\\{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}\\2.0"};
-  for (const std::u16string& key : others) ASSERT_EQ(ClassesRoot().CreateKey(key), S_OK);
-  std::set<std::u16string> before;
-  AllKeys(u"", before);
+  ASSERT_EQ(ClassesRoot().CreateKey(u"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32"), S_OK);
+  ASSERT_EQ(ClassesRoot().CreateKey(W("TypeLib\\" + kLibID + "\\2.0")), S_OK);
+  std::set<std::string> before = Keys(), written = before;
 
   ASSERT_EQ(DllRegisterServer(), S_OK);
   ASSERT_EQ(DllRegisterServer(), S_OK);  // again: the same items, nothing doubled
-  std::set<std::u16string> written;
-  for (const Expected& e : kRegistration) {
-    for (std::size_t cut = e.key.find(u'\\'); cut != std::u16string::npos; cut = e.key.find(u'\\', cut + 1))
-      written.insert(e.key.substr(0, cut));
-    written.insert(e.key);
-    if (!e.data) {
-      EXPECT_TRUE(ClassesRoot().KeyExists(e.key)) << N(e.key);
-      continue;
-    }
-    const std::u16string want = Replace(Replace(*e.data, u"$path", path), u"$dir", dir);
-    EXPECT_EQ(ClassesRoot().GetValue(e.key, e.name), std::optional<std::u16string>(want)) << N(e.key) << " " << N(e.name);
+  for (const auto& [key, name, data] : expected) {
+    for (std::size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1))
+      written.insert(key.substr(0, cut));
+    written.insert(key);
+    EXPECT_TRUE(data == "-" ? ClassesRoot().KeyExists(W(key)) : ClassesRoot().GetValue(W(key), W(name)) == W(data))
+        << key << " " << name << " = " << N(ClassesRoot().GetValue(W(key), W(name)).value_or(u"(none)"));
   }
-  std::set<std::u16string> after;
-  AllKeys(u"", after);
-  for (const std::u16string& key : after)
-    EXPECT_TRUE(written.count(key) || before.count(key)) << "unexpected key " << N(key);
+  EXPECT_EQ(Keys(), written);
 
   std::shared_ptr<IDispatch> control, page;
   ASSERT_EQ(CreateObjectByProgID(kControlProgID, &control), S_OK);
-  ASSERT_NE(std::dynamic_pointer_cast<CORV_Velmar_KDXCtrl>(control), nullptr);
-  EXPECT_EQ(ConnectStatus(*control), 0);
+  EXPECT_EQ(test::CallByName(*control, u"GetConnectStatus").lVal, 0);
   ASSERT_EQ(CreateObjectByProgID(kPropPageProgID, &page), S_OK);
   DISPID id = 0;
   EXPECT_EQ(page->GetIDsOfNames(u"GetConnectStatus", &id), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
-  control.reset();
-  page.reset();
-  EXPECT_EQ(DllCanUnloadNow(), S_OK);
 
   ASSERT_EQ(DllUnregisterServer(), S_OK);
   ASSERT_EQ(DllUnregisterServer(), S_OK);  // already gone
-  std::set<std::u16string> left;
-  AllKeys(u"", left);
-  for (const std::u16string& key : left)  // the shared top-level keys stay, as on Windows
-    EXPECT_TRUE(before.count(key) || key == u"Interface") << "left behind: " << N(key);
-  for (const std::u16string& key : before) EXPECT_TRUE(left.count(key)) << "removed: " << N(key);
+  before.insert("Interface");              // the shared top-level keys stay, as on Windows
+  EXPECT_EQ(Keys(), before);
   EXPECT_EQ(CreateObjectByProgID(kControlProgID, &control), CO_E_CLASSSTRING);
-  EXPECT_EQ(control, nullptr);
   EXPECT_EQ(CoCreateInstance(CLSID_ORV_Velmar_KDX, &control), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(control, nullptr);
 }
 
 TEST_F(ModuleTest, UnwritableRegistryFailsOnTheTypeLibrary) {
   std::ofstream(folder.path() / "file") << "not a folder";
   SetRegistryFile(folder.path() / "file" / "registry");  // fails even for root, unlike permission bits
   EXPECT_EQ(DllRegisterServer(), SELFREG_E_TYPELIB);
-  EXPECT_EQ(DllUnregisterServer(), S_OK);  // nothing there to remove
+  EXPECT_EQ(DllUnregisterServer(), SELFREG_E_TYPELIB);  // cannot tell what is registered there
 }
 
-TEST_F(ModuleTest, CreationFollowsInprocServer32) {
-  const CLSID kOther{0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+// The registry names what gets loaded into the host: only a library nobody else can change,
+// named by its full path.
+TEST_F(ModuleTest, CreationFollowsInprocServer32ToTrustedLibrariesOnly) {
   const std::u16string self = CurrentModulePath();
-  struct Case {
+  link_map* libm = nullptr;  // a library without the export
+  ASSERT_EQ(dlinfo(dlopen("libm.so.6", RTLD_NOW), RTLD_DI_LINKMAP, &libm), 0);
+  const fs::path real = fs::canonical(libm->l_name), loose = folder.path() / "a.so", given = folder.path() / "b.so";
+  fs::copy_file(real, loose);
+  fs::copy_file(real, given);
+  chmod(loose.c_str(), 0664);
+  const bool away = chown(given.c_str(), 4242, -1) == 0;  // only root can give a file away
+  const struct {
     const char* what;
-    std::optional<std::u16string> server;  // nullopt: no InprocServer32 key
+    std::optional<std::string> server;  // nullopt: no InprocServer32 key
     const CLSID& clsid;
     HRESULT hr;
   } cases[] = {
-      {"no server key", std::nullopt, kOther, REGDB_E_CLASSNOTREG},
-      {"empty server", u"", kOther, REGDB_E_CLASSNOTREG},
-      {"no such library", u"/nonexistent/libnothing.so", kOther, CO_E_DLLNOTFOUND},
-      {"library without the export", u"libm.so.6", kOther, CO_E_ERRORINDLL},
-      {"this module, a class it does not serve", self, kOther, CLASS_E_CLASSNOTAVAILABLE},
-      {"this module, the control", self, CLSID_ORV_Velmar_KDX, S_OK},
-      {"this module, the page", self, CLSID_ORV_Velmar_KDXPropPage, S_OK},
+      // clang-format off
+      {"no server key", std::nullopt, kOther, REGDB_E_CLASSNOTREG}, {"empty server", "", kOther, REGDB_E_CLASSNOTREG},
+      {"no such library", "/nonexistent/libnothing.so", kOther, CO_E_DLLNOTFOUND},
+      {"library without the export", real.string(), kOther, CO_E_ERRORINDLL},
+      {"a name to search for", "libm.so.6", kOther, E_ACCESSDENIED},
+      {"a folder", folder.path().string(), kOther, E_ACCESSDENIED},
+      {"group-writable library", loose.string(), kOther, E_ACCESSDENIED},
+      {"someone else's library", given.string(), kOther, away ? E_ACCESSDENIED : CO_E_ERRORINDLL},
+      {"this module, a class it does not serve", N(self), kOther, CLASS_E_CLASSNOTAVAILABLE},
+      {"this module, the control", N(self), CLSID_ORV_Velmar_KDX, S_OK},
+      {"this module, the page", N(self), CLSID_ORV_Velmar_KDXPropPage, S_OK},
+      // clang-format on
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const std::u16string key = u"CLSID\\" + StringFromCLSID(c.clsid);
     ASSERT_TRUE(SUCCEEDED(ClassesRoot().DeleteTree(key)));
-    if (c.server) {
-      ASSERT_EQ(ClassesRoot().SetValue(key + u"\\InprocServer32", u"", *c.server), S_OK);
-    }
+    ASSERT_TRUE(!c.server || ClassesRoot().SetValue(key + u"\\InprocServer32", u"", W(*c.server)) == S_OK);
     std::shared_ptr<IDispatch> object;
     EXPECT_EQ(CoCreateInstance(c.clsid, &object), c.hr) << c.what;
     EXPECT_EQ(object != nullptr, c.hr == S_OK) << c.what;
   }
-
   // The in-process table comes first.
   auto mine = std::make_shared<DispatchObject>(DispatchTable{});
   ASSERT_EQ(CoRegisterClassObject(CLSID_ORV_Velmar_KDX, [mine] { return mine; }), S_OK);
@@ -191,88 +273,56 @@ TEST_F(ModuleTest, LoadsTheSharedLibraryNamedByTheRegistry) {
   const fs::path library = fs::canonical("/proc/self/exe").parent_path().parent_path() / "src" / "libkdxbridge.so";
   if (!fs::exists(library)) GTEST_SKIP() << library << " is not built";
   ASSERT_EQ(DllRegisterServer(), S_OK);
-  ASSERT_EQ(ClassesRoot().SetValue(u"CLSID\\" + StringFromCLSID(CLSID_ORV_Velmar_KDX) + u"\\InprocServer32", u"",
-                                   MultiByteToWide(CP_UTF8, library.string())),
-            S_OK);
+  ASSERT_EQ(ClassesRoot().SetValue(W("CLSID\\" + kControlCLSID + "\\InprocServer32"), u"", W(library.string())), S_OK);
   std::shared_ptr<IDispatch> control;
   ASSERT_EQ(CreateObjectByProgID(kControlProgID, &control), S_OK);
-  EXPECT_EQ(ConnectStatus(*control), 0);
-
   void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD);
   ASSERT_NE(handle, nullptr) << "the registry's library was not loaded";
   auto theirs = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllCanUnloadNow"));
-  ASSERT_NE(theirs, nullptr);
-  ASSERT_NE(theirs, &DllCanUnloadNow);
-  EXPECT_EQ(theirs(), S_FALSE);  // the object is theirs ...
+  ASSERT_TRUE(theirs != nullptr && theirs != &DllCanUnloadNow);
+  EXPECT_EQ(theirs(), S_FALSE);        // the object is theirs ...
   EXPECT_EQ(DllCanUnloadNow(), S_OK);  // ... not ours
   control.reset();
   EXPECT_EQ(theirs(), S_OK);
   dlclose(handle);  // only the reference RTLD_NOLOAD took
 }
 
-TEST(Module, ClassObjects) {
-  const CLSID kUnknown{0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+TEST(Module, ClassObjectsAndUnloading) {
   const IID kIDispatch{0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-  struct Case {
-    const char* what;
-    const CLSID& clsid;
-    const IID& iid;
-    HRESULT hr;
-  } cases[] = {
-      {"control", CLSID_ORV_Velmar_KDX, IID_IClassFactory, S_OK},
-      {"page as IUnknown", CLSID_ORV_Velmar_KDXPropPage, IID_IUnknown, S_OK},
-      {"unknown class", kUnknown, IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE},
-      {"interface a class object lacks", CLSID_ORV_Velmar_KDX, kIDispatch, E_NOINTERFACE},
-      {"the type library is no class", LIBID_ORV_VELMAR_KDXLib, IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE},
-  };
-  for (const Case& c : cases) {
-    void* pv = reinterpret_cast<void*>(1);
-    EXPECT_EQ(DllGetClassObject(c.clsid, c.iid, &pv), c.hr) << c.what;
-    EXPECT_EQ(pv != nullptr, c.hr == S_OK) << c.what;
-  }
+  void* pv = reinterpret_cast<void*>(1);
+  EXPECT_EQ(DllGetClassObject(kOther, IID_IClassFactory, &pv), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(DllGetClassObject(CLSID_ORV_Velmar_KDX, kIDispatch, &pv), E_NOINTERFACE);
+  EXPECT_EQ(pv, nullptr);
   EXPECT_EQ(DllGetClassObject(CLSID_ORV_Velmar_KDX, IID_IClassFactory, nullptr), E_POINTER);
-}
-
-TEST(Module, CanUnloadOnlyWithoutObjectsOrLocks) {
-  void* pv = nullptr;
   ASSERT_EQ(DllGetClassObject(CLSID_ORV_Velmar_KDX, IID_IClassFactory, &pv), S_OK);
   IClassFactory& controls = *static_cast<IClassFactory*>(pv);
-  ASSERT_EQ(DllGetClassObject(CLSID_ORV_Velmar_KDXPropPage, IID_IClassFactory, &pv), S_OK);
+  ASSERT_EQ(DllGetClassObject(CLSID_ORV_Velmar_KDXPropPage, IID_IUnknown, &pv), S_OK);
   IClassFactory& pages = *static_cast<IClassFactory*>(pv);
-  std::shared_ptr<IDispatch> control, page;
 
-  struct Step {
-    const char* what;
-    std::function<HRESULT()> act;
-    HRESULT hr;
-    HRESULT canUnload;
-  } steps[] = {
-      {"at start", [] { return S_OK; }, S_OK, S_OK},
-      {"control made", [&] { return controls.CreateInstance(&control); }, S_OK, S_FALSE},
-      {"page made", [&] { return pages.CreateInstance(&page); }, S_OK, S_FALSE},
-      {"control released", [&] { control.reset(); return S_OK; }, S_OK, S_FALSE},
-      {"page released", [&] { page.reset(); return S_OK; }, S_OK, S_OK},
-      {"locked", [&] { return controls.LockServer(TRUE); }, S_OK, S_FALSE},
-      {"locked through the other", [&] { return pages.LockServer(TRUE); }, S_OK, S_FALSE},
-      {"one unlock", [&] { return controls.LockServer(FALSE); }, S_OK, S_FALSE},
-      {"last unlock", [&] { return pages.LockServer(FALSE); }, S_OK, S_OK},
-      {"unlock without a lock", [&] { return controls.LockServer(FALSE); }, E_UNEXPECTED, S_OK},
-      {"then a lock still counts", [&] { return controls.LockServer(TRUE); }, S_OK, S_FALSE},
-      {"and its unlock", [&] { return controls.LockServer(FALSE); }, S_OK, S_OK},
-      {"null out", [&] { return controls.CreateInstance(nullptr); }, E_POINTER, S_OK},
+  // Each step's result, then whether the module may unload after it.
+  auto step = [](HRESULT hr, HRESULT want, HRESULT unload) {
+    EXPECT_EQ(hr, want);
+    EXPECT_EQ(DllCanUnloadNow(), unload);
   };
-  for (const Step& s : steps) {
-    EXPECT_EQ(s.act(), s.hr) << s.what;
-    EXPECT_EQ(DllCanUnloadNow(), s.canUnload) << s.what;
-  }
-  // Objects are counted until the last reference goes, wherever it is held.
-  ASSERT_EQ(controls.CreateInstance(&control), S_OK);
+  std::shared_ptr<IDispatch> control, page;
+  step(S_OK, S_OK, S_OK);
+  step(controls.CreateInstance(&control), S_OK, S_FALSE);
+  step(pages.CreateInstance(&page), S_OK, S_FALSE);
   std::shared_ptr<CORV_Velmar_KDXCtrl> typed = std::dynamic_pointer_cast<CORV_Velmar_KDXCtrl>(control);
-  ASSERT_NE(typed, nullptr);
-  control.reset();
-  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+  control.reset();  // still held elsewhere
+  step(typed ? S_OK : E_FAIL, S_OK, S_FALSE);
+  page.reset();
+  step(S_OK, S_OK, S_FALSE);
   typed.reset();
-  EXPECT_EQ(DllCanUnloadNow(), S_OK);
+  step(S_OK, S_OK, S_OK);
+  step(controls.LockServer(TRUE), S_OK, S_FALSE);
+  step(pages.LockServer(TRUE), S_OK, S_FALSE);  // locks count across the module
+  step(controls.LockServer(FALSE), S_OK, S_FALSE);
+  step(pages.LockServer(FALSE), S_OK, S_OK);
+  step(controls.LockServer(FALSE), E_UNEXPECTED, S_OK);  // no lock held: nothing changes
+  step(controls.LockServer(TRUE), S_OK, S_FALSE);
+  step(controls.LockServer(FALSE), S_OK, S_OK);
+  step(controls.CreateInstance(nullptr), E_POINTER, S_OK);
 }
 
 }  // namespace

@@ -1,18 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/registry.h"
 #include "common/host_util.h"
+#include "platform/class_factory.h"
+#include "platform/registry.h"
 #include "platform/system.h"
 
 namespace kdx {
 namespace {
 
 std::u16string Name(int writer, int i) {
-  std::string s = "W" + std::to_string(writer) + "\\" + std::to_string(i);
+  const std::string s = "W" + std::to_string(writer) + "\\" + std::to_string(i);
   return std::u16string(s.begin(), s.end());
 }
 
@@ -22,12 +24,11 @@ TEST(RegistryThreads, ConcurrentWritersLoseNothing) {
   constexpr int kWriters = 4, kWrites = 15;
   for (bool shared : {true, false}) {
     test::TempFolder dir;
-    const auto file = dir.path() / "registry";
-    Registry common(file);
+    Registry common(dir.path() / "registry");
     std::vector<std::thread> threads;
     for (int w = 0; w < kWriters; ++w)
       threads.emplace_back([&, w] {
-        Registry own(file);
+        Registry own(dir.path() / "registry");
         Registry& r = shared ? common : own;
         for (int i = 0; i < kWrites; ++i) {
           EXPECT_EQ(r.SetValue(Name(w, i), u"", Name(w, i)), S_OK);
@@ -36,11 +37,31 @@ TEST(RegistryThreads, ConcurrentWritersLoseNothing) {
         }
       });
     for (auto& t : threads) t.join();
-    Registry check(file);
+    Registry check(dir.path() / "registry");
     EXPECT_EQ(check.SubKeys(u"").size(), std::size_t{kWriters});
     for (int w = 0; w < kWriters; ++w)
       for (int i = 0; i < kWrites; ++i) EXPECT_EQ(check.GetValue(Name(w, i), u""), Name(w, i)) << shared;
   }
+}
+
+// Hosts register, create and revoke classes from several threads; no call may see a torn table.
+TEST(ClassRegistryThreads, RegisterCreateAndRevokeConcurrently) {
+  auto make = [] { return std::make_shared<DispatchObject>(DispatchTable{}); };
+  auto clsid = [](uint32_t n) { return CLSID{0xC1A55000 + n, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}}; };
+  ASSERT_EQ(CoRegisterClassObject(clsid(0), make), S_OK);
+  std::atomic<int> unexpected{0};
+  std::vector<std::thread> threads;
+  for (uint32_t t = 1; t <= 4; ++t)
+    threads.emplace_back([&, t] {
+      std::shared_ptr<IDispatch> obj;
+      for (int i = 0; i < 300; ++i)
+        unexpected += CoCreateInstance(clsid(0), &obj) != S_OK || CoRegisterClassObject(clsid(t), make) != S_OK ||
+                      CoCreateInstance(clsid(t), &obj) != S_OK || CoRevokeClassObject(clsid(t)) != S_OK ||
+                      CoCreateInstance(clsid(t), &obj) != REGDB_E_CLASSNOTREG;
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(unexpected.load(), 0);
+  EXPECT_EQ(CoRevokeClassObject(clsid(0)), S_OK);
 }
 
 TEST(SystemThreads, OverridesAreSafeToChangeWhileRead) {
