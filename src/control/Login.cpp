@@ -16,24 +16,36 @@ namespace {
 constexpr uint32_t kSectionBufferSize = 4096;
 constexpr uint32_t kStringBufferSize = 1024;
 
+// The file is read once per log-in, however many keys are asked for.
 struct ProfileReader {
-  const CString& file;
+  const PrivateProfile& file;
   const CString& section;
 
   CString String(const char16_t* key, const char16_t* defaultValue = u"") const {
     char16_t buffer[kStringBufferSize];
-    uint32_t n = GetPrivateProfileStringW(section.GetString(), key, defaultValue, buffer, kStringBufferSize, file.GetString());
+    const uint32_t n = file.GetString(section.GetString(), key, defaultValue, buffer, kStringBufferSize);
     return CString(buffer, static_cast<int>(n));
   }
   int32_t Int(const char16_t* key, int32_t defaultValue) const {
-    return static_cast<int32_t>(GetPrivateProfileIntW(section.GetString(), key, defaultValue, file.GetString()));
+    return static_cast<int32_t>(file.GetInt(section.GetString(), key, defaultValue));
   }
   std::vector<char16_t> Section() const {
     std::vector<char16_t> lines(kSectionBufferSize);
-    GetPrivateProfileSectionW(section.GetString(), lines.data(), kSectionBufferSize, file.GetString());
+    file.GetSection(section.GetString(), lines.data(), kSectionBufferSize);
     return lines;
   }
 };
+
+// Why a profile that exists was not read; a missing one just gives the defaults.
+const char16_t* UnreadProfileReason(PrivateProfile::Status status) {
+  switch (status) {
+    case PrivateProfile::Status::NotRegularFile: return u"it is not a regular file";
+    case PrivateProfile::Status::TooLarge: return u"it is larger than 16 MiB";
+    case PrivateProfile::Status::Unreadable: return u"it cannot be read";
+    case PrivateProfile::Status::NoCodePage: return u"the ANSI code page has no converter";
+    default: return nullptr;
+  }
+}
 
 }  // namespace
 
@@ -48,7 +60,8 @@ std::optional<CString> PasswordDigest(const CString& text) {
 }
 
 long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& strSession) {
-  const ProfileReader ini{strProfilePath, strSession};
+  const PrivateProfile profile = PrivateProfile::Load(strProfilePath.GetString());
+  const ProfileReader ini{profile, strSession};
   // The password's digest first: a log-in that cannot send it ends before anything changed.
   CString password = ini.String(u"Password");
   const int32_t encodeType = ini.Int(u"EncodeType", 1);
@@ -123,8 +136,13 @@ long CORV_Velmar_KDXCtrl::Login(const CString& strProfilePath, const CString& st
   m_pTradeApi->SetCAType(m_nCAType);
   if (m_nCAType == -1) m_pTradeApi->SetUseCA(FALSE);
 
-  return m_pTradeApi->Connect(loginType, loginURL, serverAddress, serverPort, m_strProxyAddress, m_nProxyPort,
-                              company, product, m_strRocID, branchID, custID, m_strPassword, encodeType);
+  const long result = m_pTradeApi->Connect(loginType, loginURL, serverAddress, serverPort, m_strProxyAddress,
+                                           m_nProxyPort, company, product, m_strRocID, branchID, custID,
+                                           m_strPassword, encodeType);
+  // Said after Connect, since the host may do anything in its Log handler.
+  if (const char16_t* reason = UnreadProfileReason(profile.GetStatus()))
+    FireLog(0, FormatString(u"Login: profile %s not read, defaults used: %s", strProfilePath, reason));
+  return result;
 }
 
 }  // namespace kdx
