@@ -301,7 +301,7 @@ struct InternetFile::Transfer {
     try {
       t->pending.append(data, size * count);
     } catch (...) {
-      return 0;
+      return CURL_WRITEFUNC_ERROR;
     }
     return size * count;
   }

@@ -44,7 +44,6 @@ bool ReadHttpBody(InternetFile* file, std::string& body, std::size_t maxBytes) {
     try {
       body.append(chunk, n);
     } catch (const std::bad_alloc&) {
-      std::string().swap(body);
       return false;
     }
   }

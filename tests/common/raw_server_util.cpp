@@ -49,8 +49,6 @@ void RawHttpServer::Serve(std::string response, bool holdOpen, std::chrono::mill
   const std::size_t paced = pace.count() > 0 && headEnd != std::string::npos ? headEnd + 4 : response.size();
   std::vector<int> held;
   for (int fd; (fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-    const timeval patience{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     std::string head;
     char buffer[4096];
     for (ssize_t n; head.find("\r\n\r\n") == std::string::npos && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)

@@ -48,41 +48,44 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
   const struct {
     std::string response;
     bool holdOpen;
+    DWORD exitCode;
     std::optional<std::string> body;  // what the worker sends
     bool truncated = false;
     long fetch = 0;  // FetchUrlSync's code; 0: it returns the body too; -1: not run
     CString proxy{}, cookie{};
     std::size_t limit = SIZE_MAX;
     std::chrono::milliseconds pace{0};
-    bool starved = false;  // memory runs out on the worker's thread
+    std::size_t failFrom = SIZE_MAX;  // allocations from this size up fail on the worker's thread
   } cases[] = {
-      {hello, false, "hello"},
-      {kOk + "Content-Length: 10\r\n\r\nhello", false, {}, false, kFetchIncomplete},
-      {kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", false, {}, false, kFetchIncomplete},
-      {kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", false, "hello"},
-      {kOk + "Connection: close\r\n\r\nhello", false, "hello"},  // ended by the close
-      {kOk + "Content-Length: 0\r\n\r\n", false, {}, false, kFetchNoData},
-      {"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", false, "gone", false, kFetchUrlNotOpened},
-      {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", false, "ok"},
-      {"HTTP/1.1 302 Found\r\nLocation: " + target.Url("/there") + "\r\nContent-Length: 0\r\n\r\n", false, "ok"},
-      {kOk + "Content-Length: 10\r\n\r\nhel", true, {}, false, kFetchIncomplete},  // stalls
+      {hello, false, 1, "hello"},
+      {kOk + "Content-Length: 10\r\n\r\nhello", false, 1, {}, false, kFetchIncomplete},
+      {kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", false, 1, {}, false, kFetchIncomplete},
+      {kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", false, 1, "hello"},
+      {kOk + "Connection: close\r\n\r\nhello", false, 1, "hello"},  // ended by the close
+      {kOk + "Content-Length: 0\r\n\r\n", false, 1, {}, false, kFetchNoData},
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", false, 1, "gone", false, kFetchUrlNotOpened},
+      {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", false, 1, "ok"},
+      {"HTTP/1.1 302 Found\r\nLocation: " + target.Url("/there") + "\r\nContent-Length: 0\r\n\r\n", false, 1, "ok"},
+      {kOk + "Content-Length: 10\r\n\r\nhel", true, 1, {}, false, kFetchIncomplete},  // stalls
       // Each byte well within the stall time-out, the whole longer than it: no stall.
-      {kOk + "Content-Length: 8\r\n\r\nsteadily", false, "steadily", false, 0, u"", u"", SIZE_MAX, 80ms},
+      {kOk + "Content-Length: 8\r\n\r\nsteadily", false, 1, "steadily", false, 0, u"", u"", SIZE_MAX, 80ms},
       // Never stalling, but past the deadline.
-      {kOk + "Content-Length: 99\r\n\r\n" + x.substr(0, 99), false, {}, false, kFetchIncomplete, u"", u"",
+      {kOk + "Content-Length: 99\r\n\r\n" + x.substr(0, 99), false, 1, {}, false, kFetchIncomplete, u"", u"",
        SIZE_MAX, 50ms},
-      {"", false, {}, false, kFetchUrlNotOpened},
-      {"", true, {}, false, kFetchUrlNotOpened},
-      {kOk + "Content-", true, {}, false, kFetchUrlNotOpened},
-      {"hello there\r\n", false, {}, false, kFetchUrlNotOpened},
-      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, x.substr(0, 5000), true, kFetchTooLarge, u"", u"", 5000},
-      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, x, false, 0, u"", u"", 10000},
-      {kOk + "Content-Length: 999999\r\n\r\n" + std::string(999999, 'm'), false, {}, false, -1, u"", u"",
-       SIZE_MAX, 0ms, true},
-      {hello, false, "hello", false, kFetchCookieRefused, u"", u"SID=1\nX: y"},
-      {hello, false, "hello", false, kFetchNoSession, u":1"},
-      {hello, false, "hello", false, kFetchUrlNotOpened, U("127.0.0.1:" + std::to_string(ClosedPort()))},  // used
-      {hello, false, "hello", false, 0, u"", u"SID=1"},
+      {"", false, 0, {}, false, kFetchUrlNotOpened},
+      {"", true, 0, {}, false, kFetchUrlNotOpened},
+      {kOk + "Content-", true, 0, {}, false, kFetchUrlNotOpened},
+      {"hello there\r\n", false, 0, {}, false, kFetchUrlNotOpened},
+      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x.substr(0, 5000), true, kFetchTooLarge, u"", u"", 5000},
+      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x, false, 0, u"", u"", 10000},
+      // Memory runs out in libcurl's write callback, and in opening the (long) URL.
+      {kOk + "Content-Length: 999999\r\n\r\n" + std::string(999999, 'm'), false, 1, {}, false, -1, u"", u"",
+       SIZE_MAX, 0ms, 8192},
+      {hello, false, 0, {}, false, -1, u"", u"", SIZE_MAX, 0ms, 1024},
+      {hello, false, 1, "hello", false, kFetchCookieRefused, u"", u"SID=1\nX: y"},
+      {hello, false, 1, "hello", false, kFetchNoSession, u":1"},
+      {hello, false, 1, "hello", false, kFetchUrlNotOpened, U("127.0.0.1:" + std::to_string(ClosedPort()))},
+      {hello, false, 1, "hello", false, 0, u"", u"SID=1"},
   };
   TimeoutsFor timeouts(2000ms, 400ms, 1500ms);
   const ReplyLimits saved = GetReplyLimits();
@@ -100,10 +103,10 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
       return LRESULT{0};
     });
     auto* job = new HttpJob;
-    job->url = U(forWorker.Url("/w"));
+    job->url = U(forWorker.Url("/w?" + std::string(1100, 'p')));
     job->window = window.Handle();
     std::atomic<DWORD> exitCode{2};
-    ASSERT_TRUE(StartWorker([job, &exitCode, failFrom = c.starved ? 8192 : SIZE_MAX] {
+    ASSERT_TRUE(StartWorker([job, &exitCode, failFrom = c.failFrom] {
       t_failFrom = failFrom;  // for this thread only, which ends with the job
       exitCode = HttpQueryThread(job);
     }));
@@ -111,7 +114,7 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
     const auto fetched = c.fetch < 0 ? nullptr : FetchUrlSync(U(forFetch.Url("/f")), c.proxy, c.cookie, result);
     ASSERT_TRUE(MessageLoop::ForCurrentThread().RunUntil([&] { return !replies.empty(); }, kPatience));
     ASSERT_TRUE(WaitForWorkers(kPatience));  // a second reply would hold it
-    EXPECT_EQ(exitCode, c.body || c.fetch != kFetchUrlNotOpened ? 1u : 0u);  // 0: the URL did not open
+    EXPECT_EQ(exitCode, c.exitCode);
     EXPECT_EQ(replies, (std::vector<Reply>{{c.body.has_value(), c.truncated, c.body.value_or("")}}));
     if (c.fetch < 0) continue;
     EXPECT_EQ(result, c.fetch ? c.fetch : static_cast<long>(c.body->size()));
