@@ -355,7 +355,7 @@ struct InternetFile::Transfer {
         result = CURLE_OPERATION_TIMEDOUT;
         return;
       }
-      const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()) + milliseconds(1);
+      const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
       const auto wait = std::min({stall - idle, left, milliseconds(1000)});
       curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }

@@ -1,6 +1,7 @@
 // HTTP requests: starting a worker per request, the worker itself, and the synchronous fetch.
 #include "queries/HttpQuery.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -34,10 +35,9 @@ CString QueryRowTagOf(const CString& strName) {
 bool ReadHttpBody(InternetFile* file, std::string& body, std::size_t maxBytes) {
   char chunk[kHttpChunkSize];
   for (;;) {
-    // One byte past the limit tells an over-long body from one that fills it exactly.
     if (body.size() > maxBytes) return false;
-    const std::size_t room = maxBytes - body.size();
-    const DWORD ask = room >= kHttpChunkSize ? kHttpChunkSize : static_cast<DWORD>(room + 1);
+    // Up to one byte past the limit: it tells an over-long body from one that fills it exactly.
+    const auto ask = static_cast<DWORD>(std::min<std::size_t>(maxBytes - body.size(), kHttpChunkSize - 1) + 1);
     DWORD n = 0;
     if (!InternetReadFile(file, chunk, ask, &n)) return false;
     if (n == 0) return true;
@@ -61,8 +61,6 @@ DWORD FetchJob(HttpJob& job, std::string& body, bool& hasBody) {
   auto file = InternetOpenUrlW(session.get(), job.url, u"", kOpenUrlFlags);
   if (!file) return 0;
   const bool complete = ReadHttpBody(file.get(), body, limit);
-  InternetCloseHandle(file);
-  InternetCloseHandle(session);
   // Over the limit: what fits is sent, marked cut, so the rows it holds are kept.
   const bool truncated = body.size() > limit;
   if (truncated) body.resize(limit);
@@ -117,8 +115,6 @@ std::unique_ptr<char[]> FetchUrlSync(const CString& strUrl, const CString& strPr
     const std::size_t limit = GetReplyLimits().maxBodyBytes;
     std::string body;
     const bool complete = ReadHttpBody(file.get(), body, limit);
-    InternetCloseHandle(file);
-    InternetCloseHandle(session);
     if (body.size() > limit) {
       nResult = kFetchTooLarge;
       return nullptr;

@@ -45,8 +45,7 @@ std::vector<std::string> RawHttpServer::Requests() const {
 }
 
 void RawHttpServer::Serve(std::string response, bool holdOpen, std::chrono::milliseconds pace) {
-  const std::size_t headEnd = response.find("\r\n\r\n");
-  const std::size_t paced = pace.count() > 0 && headEnd != std::string::npos ? headEnd + 4 : response.size();
+  const std::size_t paced = pace.count() > 0 ? response.find("\r\n\r\n") + 4 : response.size();  // the head at once
   std::vector<int> held;
   for (int fd; (fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
     std::string head;

@@ -63,7 +63,7 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
       {kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", false, 1, "hello"},
       {kOk + "Connection: close\r\n\r\nhello", false, 1, "hello"},  // ended by the close
       {kOk + "Content-Length: 0\r\n\r\n", false, 1, {}, false, kFetchNoData},
-      {"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", false, 1, "gone", false, kFetchUrlNotOpened},
+      {"HTTP/1.1 400 Bad Request\r\nContent-Length: 4\r\n\r\ngone", false, 1, "gone", false, kFetchUrlNotOpened},
       {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", false, 1, "ok"},
       {"HTTP/1.1 302 Found\r\nLocation: " + target.Url("/there") + "\r\nContent-Length: 0\r\n\r\n", false, 1, "ok"},
       {kOk + "Content-Length: 10\r\n\r\nhel", true, 1, {}, false, kFetchIncomplete},  // stalls
@@ -83,8 +83,8 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
        SIZE_MAX, 0ms, 8192},
       {hello, false, 0, {}, false, -1, u"", u"", SIZE_MAX, 0ms, 1024},
       {hello, false, 1, "hello", false, kFetchCookieRefused, u"", u"SID=1\nX: y"},
-      {hello, false, 1, "hello", false, kFetchNoSession, u":1"},
-      {hello, false, 1, "hello", false, kFetchUrlNotOpened, U("127.0.0.1:" + std::to_string(ClosedPort()))},
+      {hello, false, 0, {}, false, kFetchNoSession, u":1"},  // the worker is given the proxy host, port 1
+      {hello, false, 0, {}, false, kFetchUrlNotOpened, U("127.0.0.1:" + std::to_string(ClosedPort()))},
       {hello, false, 1, "hello", false, 0, u"", u"SID=1"},
   };
   TimeoutsFor timeouts(2000ms, 400ms, 1500ms);
@@ -105,6 +105,8 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
     auto* job = new HttpJob;
     job->url = U(forWorker.Url("/w?" + std::string(1100, 'p')));
     job->window = window.Handle();
+    job->proxyHost = c.proxy;  // with a port, no such list opens
+    job->proxyPort = 1;
     std::atomic<DWORD> exitCode{2};
     ASSERT_TRUE(StartWorker([job, &exitCode, failFrom = c.failFrom] {
       t_failFrom = failFrom;  // for this thread only, which ends with the job
@@ -134,7 +136,7 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
 // give no more than asked.
 TEST(HttpClientRequests, SendTheUrlInTheAnsiCodePageAndItsCookies) {
   RawHttpServer server(kOk + "Content-Length: 2\r\n\r\nok");
-  const CString url = U(server.Url("/c한?x=1 中#b=\x7F\t&z=1"));
+  const CString url = U(server.Url("/c한?x=1 中\xC2\x80#b=\x7F\t&z=1"));
   ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=abc; path=/"));
   ASSERT_TRUE(InternetSetCookieW(url, u"Two", u"2"));
   ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=def"));  // replaces the first
@@ -153,12 +155,11 @@ TEST(HttpClientRequests, SendTheUrlInTheAnsiCodePageAndItsCookies) {
   EXPECT_TRUE(file && InternetReadFile(file.get(), one, 1, &n) && n == 1 && one[0] == 'o' && one[1] == 0);
   const auto heads = server.Requests();
   ASSERT_EQ(heads.size(), 2u);
-  EXPECT_TRUE(heads[0].starts_with("GET /c%3F?x=1%20%A4%A4%23b=%7F%09&z=1 HTTP/1.1\r\n")) << heads[0];
+  EXPECT_TRUE(heads[0].starts_with("GET /c%3F?x=1%20%A4%A4%80%23b=%7F%09&z=1 HTTP/1.1\r\n")) << heads[0];
   for (const char* line : {"User-Agent: Microsoft Internet Explorer", "Cache-Control: no-cache", "Pragma: no-cache",
                            "X-Extra: 1", "Cookie: SID=def; Two=2"})
     EXPECT_NE(heads[0].find("\r\n" + std::string(line) + "\r\n"), std::string::npos) << line;
   EXPECT_TRUE(heads[1].starts_with("GET http://broker.invalid/q HTTP/1.1\r\n")) << heads[1];
-  EXPECT_EQ(heads[1].find("no-cache"), std::string::npos);
   EXPECT_EQ(heads[1].find("Cookie"), std::string::npos);
 }
 
