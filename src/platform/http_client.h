@@ -108,8 +108,7 @@ std::unique_ptr<InternetSession> InternetOpenW(TextView agent, DWORD accessType,
 
 // Sends the GET and waits for the response headers. Null when the URL is not http/https,
 // malformed or not convertible, or the server cannot be reached, answers nothing, stalls or
-// passes the deadline. headers: extra
-// request header lines separated by "\r\n" (may be empty).
+// passes the deadline. headers: extra request header lines separated by "\r\n" (may be empty).
 std::unique_ptr<InternetFile> InternetOpenUrlW(const InternetSession* session, TextView url, TextView headers,
                                                DWORD flags);
 

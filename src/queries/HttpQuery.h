@@ -70,7 +70,7 @@ DWORD HttpQueryThread(HttpJob* job);
 // Reads a body in chunks of at most kHttpChunkSize bytes. True when the transfer completed
 // (a successful read of 0 bytes) within maxBytes. Once the body passes maxBytes it stops,
 // holding maxBytes + 1 bytes, and returns false. body receives the bytes gathered, also on
-// false (also when growing it failed); callers discard an incomplete body.
+// false (a failure to grow it included); callers discard an incomplete body.
 bool ReadHttpBody(InternetFile* file, std::string& body, std::size_t maxBytes = SIZE_MAX);
 
 // FetchUrlSync result codes.
