@@ -20,11 +20,6 @@ int ListenLoopback(uint16_t* port) {
   return fd;
 }
 
-// A blocking send returns once all is sent, or fails.
-bool Send(int fd, std::string_view bytes) {
-  return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-}
-
 }  // namespace
 
 RawHttpServer::RawHttpServer(std::string response, bool holdOpen, std::chrono::milliseconds pace) {
@@ -52,14 +47,13 @@ void RawHttpServer::Serve(std::string response, bool holdOpen, std::chrono::mill
     char buffer[4096];
     for (ssize_t n; head.find("\r\n\r\n") == std::string::npos && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
       head.append(buffer, static_cast<std::size_t>(n));
-    {
-      std::lock_guard lock(mu_);
-      requests_.push_back(std::move(head));
-    }
-    bool sending = Send(fd, std::string_view(response).substr(0, paced));
+    std::unique_lock lock(mu_);
+    requests_.push_back(std::move(head));
+    lock.unlock();
+    bool sending = send(fd, response.data(), paced, MSG_NOSIGNAL) == static_cast<ssize_t>(paced);  // all or failed
     for (std::size_t i = paced; sending && i < response.size(); ++i) {
       std::this_thread::sleep_for(pace);
-      sending = !stopping_ && Send(fd, response.substr(i, 1));
+      sending = !stopping_ && send(fd, &response[i], 1, MSG_NOSIGNAL) == 1;
     }
     if (holdOpen)
       held.push_back(fd);

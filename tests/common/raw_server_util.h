@@ -18,8 +18,7 @@ class RawHttpServer {
   // Per connection, one at a time: read the request head, send `response` (with a pace, the
   // bytes after its head one per pace), then close the connection, or, with holdOpen, keep
   // it open and silent until the server is destroyed.
-  explicit RawHttpServer(std::string response, bool holdOpen = false,
-                         std::chrono::milliseconds pace = std::chrono::milliseconds(0));
+  explicit RawHttpServer(std::string response, bool holdOpen = false, std::chrono::milliseconds pace = {});
   ~RawHttpServer();  // not copyable: it owns a thread
 
   std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }

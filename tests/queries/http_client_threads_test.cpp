@@ -2,9 +2,12 @@
 // misbehave byte by byte.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <thread>
 #include <tuple>
 
 #include "common/control_util.h"
@@ -39,9 +42,9 @@ using Reply = std::tuple<bool, bool, std::string>;
 // through the synchronous fetch; the environment asks for no proxy, which a named one ignores.
 TEST(HttpFetches, TellEveryOutcomeOnce) {
   EXPECT_EQ(HttpQueryThread(nullptr), 0u);
-  RawHttpServer target(kOk + "Content-Length: 2\r\n\r\nok");
+  RawHttpServer moved("HTTP/1.1 400 Bad Request\r\nContent-Length: 2\r\n\r\nok");
   auto* orphan = new HttpJob;
-  orphan->url = U(target.Url("/"));
+  orphan->url = U(moved.Url("/"));
   EXPECT_EQ(HttpQueryThread(orphan), 0u);  // no window: frees the job and requests nothing
 
   const std::string hello = kOk + "Content-Length: 5\r\n\r\nhello", x(10000, 'x');
@@ -59,22 +62,19 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
   } cases[] = {
       {hello, false, 1, "hello"},
       {kOk + "Content-Length: 10\r\n\r\nhello", false, 1, {}, false, kFetchIncomplete},
-      {kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", false, 1, {}, false, kFetchIncomplete},
       {kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", false, 1, "hello"},
       {kOk + "Connection: close\r\n\r\nhello", false, 1, "hello"},  // ended by the close
       {kOk + "Content-Length: 0\r\n\r\n", false, 1, {}, false, kFetchNoData},
       {"HTTP/1.1 400 Bad Request\r\nContent-Length: 4\r\n\r\ngone", false, 1, "gone", false, kFetchUrlNotOpened},
       {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", false, 1, "ok"},
-      {"HTTP/1.1 302 Found\r\nLocation: " + target.Url("/there") + "\r\nContent-Length: 0\r\n\r\n", false, 1, "ok"},
+      {"HTTP/1.1 300 Moved\r\nLocation: " + moved.Url("/") + "\r\n\r\n", false, 1, "ok", false, kFetchUrlNotOpened},
       {kOk + "Content-Length: 10\r\n\r\nhel", true, 1, {}, false, kFetchIncomplete},  // stalls
       // Each byte well within the stall time-out, the whole longer than it: no stall.
       {kOk + "Content-Length: 8\r\n\r\nsteadily", false, 1, "steadily", false, 0, u"", u"", SIZE_MAX, 80ms},
       // Never stalling, but past the deadline.
       {kOk + "Content-Length: 99\r\n\r\n" + x.substr(0, 99), false, 1, {}, false, kFetchIncomplete, u"", u"",
        SIZE_MAX, 50ms},
-      {"", false, 0, {}, false, kFetchUrlNotOpened},
       {"", true, 0, {}, false, kFetchUrlNotOpened},
-      {kOk + "Content-", true, 0, {}, false, kFetchUrlNotOpened},
       {"hello there\r\n", false, 0, {}, false, kFetchUrlNotOpened},
       {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x.substr(0, 5000), true, kFetchTooLarge, u"", u"", 5000},
       {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x, false, 0, u"", u"", 10000},
@@ -126,7 +126,7 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
   }
   unsetenv("no_proxy");
   SetReplyLimits(saved);
-  EXPECT_EQ(target.Requests().size(), 2u);
+  EXPECT_EQ(moved.Requests().size(), 2u);
 }
 
 // What the server receives: the URL as the ANSI code page spells it ('?' for a character it
@@ -161,6 +161,20 @@ TEST(HttpClientRequests, SendTheUrlInTheAnsiCodePageAndItsCookies) {
     EXPECT_NE(heads[0].find("\r\n" + std::string(line) + "\r\n"), std::string::npos) << line;
   EXPECT_TRUE(heads[1].starts_with("GET http://broker.invalid/q HTTP/1.1\r\n")) << heads[1];
   EXPECT_EQ(heads[1].find("Cookie"), std::string::npos);
+}
+
+// A SIGPIPE raised while libcurl runs (as a TLS write to a closed connection may) is taken
+// back instead of ending the process.
+TEST(HttpClientRequests, SigpipeWhileLibcurlRunsIsTakenBack) {
+  TimeoutsFor timeouts(2000ms, 1500ms);
+  RawHttpServer silent("", true);
+  std::thread raiser([&silent, reader = pthread_self()] {
+    for (int i = 0; i < 5000 && silent.Requests().empty(); ++i) std::this_thread::sleep_for(1ms);
+    pthread_kill(reader, SIGPIPE);  // the reader now waits inside libcurl for an answer
+  });
+  auto session = InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
+  EXPECT_EQ(InternetOpenUrlW(session.get(), U(silent.Url("/")), u"", 0), nullptr);
+  raiser.join();
 }
 
 }  // namespace
