@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -21,6 +22,7 @@ using std::chrono::milliseconds;
 
 std::atomic<int64_t> g_connectMs{HttpTimeouts{}.connect.count()};
 std::atomic<int64_t> g_stallMs{HttpTimeouts{}.stall.count()};
+std::atomic<int64_t> g_totalMs{HttpTimeouts{}.total.count()};
 
 // Global initialisation is not thread-safe in libcurl; it is done once and never undone,
 // since detached workers may still be fetching while the process ends.
@@ -114,6 +116,15 @@ CookieJar& Jar() {
   return *jar;
 }
 
+bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
+  if (text.size() < lowerPrefix.size()) return false;
+  for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
+    const char c = text[i];
+    if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != lowerPrefix[i]) return false;
+  }
+  return true;
+}
+
 std::string CookieHeaderFor(const std::string& url) {
   auto& jar = Jar();
   std::lock_guard lock(jar.mu);
@@ -146,30 +157,57 @@ std::string HttpScheme(const std::string& url) {
   return scheme;
 }
 
-// Blanks, control characters and non-ASCII bytes percent-encoded; everything else as given.
-std::string EscapeUrl(std::u16string_view url) {
+void AppendEscaped(std::string& out, unsigned char c) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  out += '%';
+  out += kHex[c >> 4];
+  out += kHex[c & 15];
+}
+
+// The URL as it goes out: each run of non-ASCII characters in the ANSI code page, every byte
+// of it percent-encoded (a '?' standing for an unmappable character must not start a query);
+// blanks, control characters, DEL and '#' percent-encoded; the rest as given. nullopt when
+// the code page has no converter.
+std::optional<std::string> EscapeUrl(std::u16string_view url) {
   std::string out;
-  for (unsigned char c : Utf16ToUtf8(url)) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
+  for (std::size_t i = 0; i < url.size();) {
+    const char16_t c = url[i];
+    if (c < 0x80) {
+      if (c <= 0x20 || c == 0x7F || c == u'#')
+        AppendEscaped(out, static_cast<unsigned char>(c));
+      else
+        out += static_cast<char>(c);
+      ++i;
+      continue;
     }
+    std::size_t end = i;
+    while (end < url.size() && url[end] >= 0x80) ++end;
+    const auto bytes = TryWideToMultiByte(CP_ACP, url.substr(i, end - i));
+    if (!bytes) return std::nullopt;
+    for (unsigned char b : *bytes) AppendEscaped(out, b);
+    i = end;
   }
   return out;
 }
 
+// 1 ms to about 24 days: what libcurl's waits take, and no overflow in time arithmetic.
+int64_t TimeoutMs(milliseconds value) { return std::clamp<int64_t>(value.count(), 1, INT32_MAX); }
+
 }  // namespace
 
-void SetHttpTimeouts(milliseconds connect, milliseconds stall) {
-  g_connectMs = std::max<int64_t>(connect.count(), 1);
-  g_stallMs = std::max<int64_t>(stall.count(), 1);
+void SetHttpTimeouts(const HttpTimeouts& timeouts) {
+  SetHttpTimeouts(timeouts.connect, timeouts.stall);
+  g_totalMs = TimeoutMs(timeouts.total);
 }
 
-HttpTimeouts GetHttpTimeouts() { return {milliseconds(g_connectMs.load()), milliseconds(g_stallMs.load())}; }
+void SetHttpTimeouts(milliseconds connect, milliseconds stall) {
+  g_connectMs = TimeoutMs(connect);
+  g_stallMs = TimeoutMs(stall);
+}
+
+HttpTimeouts GetHttpTimeouts() {
+  return {milliseconds(g_connectMs.load()), milliseconds(g_stallMs.load()), milliseconds(g_totalMs.load())};
+}
 
 std::optional<std::string> ProxyForScheme(std::u16string_view proxyList, std::string_view scheme) {
   std::optional<std::string> generic, specific;
@@ -245,6 +283,7 @@ struct InternetFile::Transfer {
   bool finished = false;
   CURLcode result = CURLE_OK;
   Clock::time_point lastActivity = Clock::now();
+  Clock::time_point deadline = Clock::time_point::max();
   milliseconds stall{};
 
   ~Transfer() {
@@ -255,21 +294,26 @@ struct InternetFile::Transfer {
     curl_slist_free_all(headers);
   }
 
-  static size_t OnBody(char* data, size_t size, size_t count, void* self) {
+  // Called from C: an exception must not cross it. A short count fails the transfer.
+  static size_t OnBody(char* data, size_t size, size_t count, void* self) noexcept {
     auto* t = static_cast<Transfer*>(self);
     t->lastActivity = Clock::now();
-    t->pending.append(data, size * count);
+    try {
+      t->pending.append(data, size * count);
+    } catch (...) {
+      return CURL_WRITEFUNC_ERROR;
+    }
     return size * count;
   }
 
   // The blank line ends a header block; interim (1xx) and redirect blocks are followed by more.
-  static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self) noexcept {
     auto* t = static_cast<Transfer*>(self);
     t->lastActivity = Clock::now();
     std::string_view line(data, size * count);
     if (line.starts_with("HTTP/")) {
       t->redirecting = false;
-    } else if (line.size() > 9 && Lower(line.substr(0, 9)) == "location:") {
+    } else if (StartsWithNoCase(line, "location:")) {
       t->redirecting = true;
     } else if (line == "\r\n" || line == "\n") {
       long status = 0;
@@ -279,11 +323,18 @@ struct InternetFile::Transfer {
     return size * count;
   }
 
-  // Runs the transfer until ready() holds or it ends; a stall ends it as failed.
+  // Runs the transfer until ready() holds or it ends; a stall or the deadline ends it as
+  // failed. The deadline is checked before every step, so a trickle cannot outrun it.
   template <class Ready>
   void Pump(Ready ready) {
     const SigpipeGuard guard;
     while (!ready() && !finished) {
+      const auto now = Clock::now();
+      if (now >= deadline) {
+        finished = true;
+        result = CURLE_OPERATION_TIMEDOUT;
+        return;
+      }
       int running = 0;
       if (curl_multi_perform(multi, &running) != CURLM_OK) {
         finished = true;
@@ -304,7 +355,8 @@ struct InternetFile::Transfer {
         result = CURLE_OPERATION_TIMEDOUT;
         return;
       }
-      const auto wait = std::min<milliseconds>(stall - idle, milliseconds(1000));
+      const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+      const auto wait = std::min({stall - idle, left, milliseconds(1000)});
       curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
   }
@@ -322,7 +374,9 @@ long InternetFile::StatusCode() const {
 std::unique_ptr<InternetFile> InternetOpenUrlW(const InternetSession* session, TextView url, TextView headers,
                                                DWORD flags) {
   if (!session || !CurlReady()) return nullptr;
-  const std::string target = EscapeUrl(url.view());
+  const std::optional<std::string> escaped = EscapeUrl(url.view());
+  if (!escaped) return nullptr;
+  const std::string& target = *escaped;
   const std::string scheme = HttpScheme(target);
   if (scheme.empty()) return nullptr;
 
@@ -332,6 +386,7 @@ std::unique_ptr<InternetFile> InternetOpenUrlW(const InternetSession* session, T
   if (!t->easy || !t->multi) return nullptr;
   const HttpTimeouts timeouts = GetHttpTimeouts();
   t->stall = timeouts.stall;
+  t->deadline = Clock::now() + timeouts.total;
 
   CURL* e = t->easy;
   curl_easy_setopt(e, CURLOPT_URL, target.c_str());
@@ -369,7 +424,7 @@ std::unique_ptr<InternetFile> InternetOpenUrlW(const InternetSession* session, T
     t->headers = curl_slist_append(t->headers, "Pragma: no-cache");
   }
   if (t->headers) curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headers);
-  const std::string cookie = CookieHeaderFor(Utf16ToUtf8(url.view()));
+  const std::string cookie = CookieHeaderFor(target);
   if (!cookie.empty()) curl_easy_setopt(e, CURLOPT_COOKIE, cookie.c_str());
 
   if (curl_multi_add_handle(t->multi, e) != CURLM_OK) return nullptr;
@@ -403,8 +458,8 @@ BOOL InternetReadFile(InternetFile* file, void* buffer, DWORD bytesToRead, DWORD
 
 BOOL InternetSetCookieW(TextView url, const char16_t* cookieName, TextView cookieData) {
   if (!CurlReady()) return FALSE;
-  const std::string key = Utf16ToUtf8(url.view());
-  if (HttpScheme(EscapeUrl(url.view())).empty()) return FALSE;
+  std::optional<std::string> key = EscapeUrl(url.view());
+  if (!key || HttpScheme(*key).empty()) return FALSE;
   std::string pair = Utf16ToUtf8(cookieData.view());
   std::string name;
   if (cookieName && *cookieName) {
@@ -422,7 +477,7 @@ BOOL InternetSetCookieW(TextView url, const char16_t* cookieName, TextView cooki
   if (name.empty()) name = pair.substr(0, pair.find('='));
   auto& jar = Jar();
   std::lock_guard lock(jar.mu);
-  jar.cookies[key][name] = std::move(pair);
+  jar.cookies[*key][name] = std::move(pair);
   return TRUE;
 }
 

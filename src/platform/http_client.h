@@ -10,17 +10,23 @@
 // of up to the caller's size, ending with a successful read of 0 bytes.
 //
 // Where it differs:
-// - Time-outs: a connect time-out and a stall time-out (no byte for that long) end a request,
-//   so a server that never answers cannot hold a thread forever. Process-wide, settable.
+// - Time-outs: a connect time-out, a stall time-out (no byte for that long) and an overall
+//   deadline (open plus the whole body) end a request, so a server that never answers, or
+//   trickles, cannot hold a thread forever. Process-wide, settable.
 // - INTERNET_FLAG_IGNORE_CERT_DATE_INVALID has no libcurl counterpart: libcurl can only turn
 //   certificate checking off as a whole, which would accept any certificate. Certificates
 //   stay fully checked, so an expired one fails InternetOpenUrlW.
 // - A read fails when the transfer did not end cleanly: the connection cut before a chunked
-//   body's end or before Content-Length bytes, or a stall. A body delimited only by the
-//   connection's close cannot be told from a cut one and reads as complete, as on WinINet.
-// - Only http and https URLs open; blanks, control characters and non-ASCII characters in a
-//   URL are sent percent-encoded (UTF-8), as a browser would.
-// - Cookies live in one process-wide jar keyed by the exact URL they were set for.
+//   body's end or before Content-Length bytes, a stall, the deadline, or memory running out.
+//   A body delimited only by the connection's close cannot be told from a cut one and reads
+//   as complete, as on WinINet.
+// - Only http and https URLs open. Non-ASCII characters go out as their ANSI code page bytes,
+//   percent-encoded, as WinINet converts a URL (a character the code page lacks becomes
+//   "%3F"); a URL does not open when the code page has no converter. Blanks, control
+//   characters, DEL and '#' are percent-encoded too: '#' would end the request there.
+// - Cookies live in one process-wide jar keyed by the URL as it is sent.
+// - Nothing here throws into libcurl: a callback that cannot store what arrived fails the
+//   transfer instead.
 #pragma once
 
 #include <chrono>
@@ -45,9 +51,12 @@ inline constexpr DWORD INTERNET_FLAG_IGNORE_CERT_DATE_INVALID = 0x00002000;
 struct HttpTimeouts {
   std::chrono::milliseconds connect{30000};
   std::chrono::milliseconds stall{120000};
+  std::chrono::milliseconds total{300000};  // open plus the whole body
 };
 
-// For every request opened afterwards, on any thread. Values below 1 ms become 1 ms.
+// For every request opened afterwards, on any thread. Values below 1 ms become 1 ms. The
+// two-value form leaves the overall deadline as it is.
+void SetHttpTimeouts(const HttpTimeouts& timeouts);
 void SetHttpTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall);
 HttpTimeouts GetHttpTimeouts();
 
@@ -97,14 +106,14 @@ class InternetFile {
 std::unique_ptr<InternetSession> InternetOpenW(TextView agent, DWORD accessType, TextView proxyList,
                                                TextView proxyBypass, DWORD flags);
 
-// Sends the GET and waits for the response headers. Null when the URL is not http/https or
-// malformed, or the server cannot be reached, answers nothing or stalls. headers: extra
-// request header lines separated by "\r\n" (may be empty).
+// Sends the GET and waits for the response headers. Null when the URL is not http/https,
+// malformed or not convertible, or the server cannot be reached, answers nothing, stalls or
+// passes the deadline. headers: extra request header lines separated by "\r\n" (may be empty).
 std::unique_ptr<InternetFile> InternetOpenUrlW(const InternetSession* session, TextView url, TextView headers,
                                                DWORD flags);
 
 // Copies up to bytesToRead body bytes, waiting for them. TRUE with *bytesRead 0 means the
-// body is complete; FALSE means the transfer failed (cut, short, stalled).
+// body is complete; FALSE means the transfer failed (cut, short, stalled, past the deadline).
 BOOL InternetReadFile(InternetFile* file, void* buffer, DWORD bytesToRead, DWORD* bytesRead);
 
 template <class Handle>
@@ -115,8 +124,9 @@ BOOL InternetCloseHandle(std::unique_ptr<Handle>& handle) {
 }
 
 // Remembers a cookie for requests to exactly this URL, thread-safely. cookieName null or
-// empty: cookieData is "name=value", attributes after ';' dropped. FALSE for a URL that is
-// not http/https with a host, or a cookie that is empty or holds a control character.
+// empty: cookieData is "name=value", attributes after ';' dropped. FALSE for a URL that would
+// not open (not http/https with a host, not convertible), or a cookie that is empty or holds
+// a control character or DEL.
 BOOL InternetSetCookieW(TextView url, const char16_t* cookieName, TextView cookieData);
 
 }  // namespace kdx

@@ -60,15 +60,18 @@ void SetReplyLimits(const ReplyLimits& limits);
 ReplyLimits GetReplyLimits();
 
 // The worker's thread procedure: owns and frees the heap job at once. Fetches the URL and
-// sends WM_HTTPREPLY to the job's window with its own job copy (wParam) and the body
-// (lParam, NUL-terminated; 0 when there is none). Returns 1 after reporting a finished
-// transfer, 0 when it had no job or window, or could not open the session or the URL.
+// sends WM_HTTPREPLY, exactly once whatever happens (exceptions included), to the job's
+// window with its own job copy (wParam) and the body (lParam, NUL-terminated; 0 when there
+// is none). A body past GetReplyLimits().maxBodyBytes (read once per request) is sent cut
+// at the limit with job.truncated set. Returns 1 after a finished transfer was reported, 0
+// when it had no job or window, or could not open the session or the URL.
 DWORD HttpQueryThread(HttpJob* job);
 
 // Reads a body in chunks of at most kHttpChunkSize bytes. True when the transfer completed
-// (a successful read of 0 bytes). body receives the bytes gathered, also on false (emptied
-// when growing it failed); callers discard an incomplete body.
-bool ReadHttpBody(InternetFile* file, std::string& body);
+// (a successful read of 0 bytes) within maxBytes. Once the body passes maxBytes it stops,
+// holding maxBytes + 1 bytes, and returns false. body receives the bytes gathered, also on
+// false (a failure to grow it included); callers discard an incomplete body.
+bool ReadHttpBody(InternetFile* file, std::string& body, std::size_t maxBytes = SIZE_MAX);
 
 // FetchUrlSync result codes.
 inline constexpr long kFetchNoSession = 2;
@@ -81,7 +84,7 @@ inline constexpr long kFetchTooLarge = 9;  // the body passed ReplyLimits::maxBo
 // Blocks until the transfer ends. On success returns the NUL-terminated body and sets result
 // to its length; on failure returns null with one of the codes above. The proxy host (port
 // 80) and the cookie may be empty. An HTTP error status (400 and above) counts as a URL not
-// opened: its error page is no product list.
+// opened: its error page is no product list. Throws nothing.
 std::unique_ptr<char[]> FetchUrlSync(const CString& strUrl, const CString& strProxyHost, const CString& strCookie,
                                      long& nResult);
 

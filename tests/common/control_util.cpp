@@ -96,10 +96,11 @@ int RecordedBoxes::Presenter::Show(WindowHandle owner, const MessageBoxRequest& 
   return ScriptedMessageBoxPresenter::Show(owner, request);
 }
 
-TimeoutsFor::TimeoutsFor(std::chrono::milliseconds connect, std::chrono::milliseconds stall) {
-  SetHttpTimeouts(connect, stall);
+TimeoutsFor::TimeoutsFor(std::chrono::milliseconds connect, std::chrono::milliseconds stall,
+                         std::chrono::milliseconds total) {
+  SetHttpTimeouts({connect, stall, total});
 }
-TimeoutsFor::~TimeoutsFor() { SetHttpTimeouts(saved.connect, saved.stall); }
+TimeoutsFor::~TimeoutsFor() { SetHttpTimeouts(saved); }
 
 FieldRecord MakeRecord(std::vector<std::pair<int, std::string>> strings, std::vector<std::pair<int, int64_t>> numbers) {
   FieldRecord r;

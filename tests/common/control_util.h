@@ -90,7 +90,8 @@ class RecordedBoxes {
 
 // HTTP time-outs for one test, the previous ones again afterwards.
 struct TimeoutsFor {
-  TimeoutsFor(std::chrono::milliseconds connect, std::chrono::milliseconds stall);
+  TimeoutsFor(std::chrono::milliseconds connect, std::chrono::milliseconds stall,
+              std::chrono::milliseconds total = HttpTimeouts{}.total);
   ~TimeoutsFor();
   HttpTimeouts saved = GetHttpTimeouts();
 };

@@ -1,14 +1,13 @@
 // A loopback HTTP server that answers every connection with fixed bytes, for faults that a
-// real server library will not produce (short bodies, cuts, silence), and that keeps the
-// request heads it received.
+// real server library will not produce (short bodies, cuts, silence, trickles), and that
+// keeps the request heads it received.
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -16,26 +15,21 @@ namespace kdx::test {
 
 class RawHttpServer {
  public:
-  // Per connection: read the request head, send `response`, then close the connection, or,
-  // with holdOpen, keep it open and silent until the server is destroyed.
-  explicit RawHttpServer(std::string response, bool holdOpen = false);
-  ~RawHttpServer();
-  RawHttpServer(const RawHttpServer&) = delete;
-  RawHttpServer& operator=(const RawHttpServer&) = delete;
+  // Per connection, one at a time: read the request head, send `response` (with a pace, the
+  // bytes after its head one per pace), then close the connection, or, with holdOpen, keep
+  // it open and silent until the server is destroyed.
+  explicit RawHttpServer(std::string response, bool holdOpen = false, std::chrono::milliseconds pace = {});
+  ~RawHttpServer();  // not copyable: it owns a thread
 
-  uint16_t Port() const { return port_; }
-  std::string Url(std::string_view path) const;
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
   std::vector<std::string> Requests() const;  // request heads, in arrival order
 
  private:
-  void Serve();
+  void Serve(std::string response, bool holdOpen, std::chrono::milliseconds pace);
 
-  std::string response_;
-  bool holdOpen_;
   int listenFd_ = -1;
-  int wakeFds_[2] = {-1, -1};
   uint16_t port_ = 0;
-  std::vector<int> held_;
+  std::atomic<bool> stopping_{false};
   mutable std::mutex mu_;
   std::vector<std::string> requests_;
   std::thread thread_;

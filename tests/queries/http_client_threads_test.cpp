@@ -1,153 +1,180 @@
-// The HTTP client against loopback servers that misbehave byte by byte.
+// The HTTP client, the worker and the synchronous fetch against loopback servers that
+// misbehave byte by byte.
 #include <gtest/gtest.h>
 
-#include <ostream>
+#include <signal.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <new>
+#include <thread>
+#include <tuple>
 
-#include "platform/http_client.h"
-#include "queries/HttpQuery.h"
 #include "common/control_util.h"
 #include "common/raw_server_util.h"
+#include "platform/codepage.h"
+#include "platform/http_client.h"
+#include "platform/worker.h"
+#include "queries/HttpQuery.h"
+
+// Allocations from this size up fail on the thread that sets it, as when memory runs out.
+static thread_local std::size_t t_failFrom = SIZE_MAX;
+
+void* operator new(std::size_t n) {
+  if (void* p = n < t_failFrom ? malloc(n + 1) : nullptr) return p;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return n < t_failFrom ? malloc(n + 1) : nullptr; }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace kdx::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-std::unique_ptr<InternetSession> Direct() {
-  return InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
-}
-
 CString U(const std::string& text) { return CString::FromUtf8(text); }
 
-struct ReadCase {
-  const char* name;
-  std::string response;
-  bool holdOpen;
-  bool opens;
-  long status;
-  bool complete;
-  std::string body;  // what was gathered
-  friend void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
-};
+const std::string kOk = "HTTP/1.1 200 OK\r\n";
 
-class ReadOutcome : public ::testing::TestWithParam<ReadCase> {};
+// What one WM_HTTPREPLY brought: a body or none, cut or not, the bytes.
+using Reply = std::tuple<bool, bool, std::string>;
 
-TEST_P(ReadOutcome, TellsCompleteFromCut) {
-  const ReadCase& c = GetParam();
-  TimeoutsFor timeouts(2000ms, 300ms);
-  RawHttpServer server(c.response, c.holdOpen);
-  auto session = Direct();
-  auto file = InternetOpenUrlW(session.get(), U(server.Url("/x")), u"", INTERNET_FLAG_RELOAD);
-  ASSERT_EQ(file != nullptr, c.opens);
-  if (!file) return;
-  EXPECT_EQ(file->StatusCode(), c.status);
-  std::string body;
-  EXPECT_EQ(ReadHttpBody(file.get(), body), c.complete);
-  EXPECT_EQ(body, c.body);
-}
+// Each response through a worker (exactly one reply, to a bare window) and, at the same time,
+// through the synchronous fetch; the environment asks for no proxy, which a named one ignores.
+TEST(HttpFetches, TellEveryOutcomeOnce) {
+  EXPECT_EQ(HttpQueryThread(nullptr), 0u);
+  RawHttpServer moved("HTTP/1.1 400 Bad Request\r\nContent-Length: 2\r\n\r\nok");
+  auto* orphan = new HttpJob;
+  orphan->url = U(moved.Url("/"));
+  EXPECT_EQ(HttpQueryThread(orphan), 0u);  // no window: frees the job and requests nothing
 
-INSTANTIATE_TEST_SUITE_P(
-    Responses, ReadOutcome,
-    ::testing::Values(
-        ReadCase{"WithLength", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", false, true, 200, true, "hello"},
-        ReadCase{"ShorterThanLength", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello", false, true, 200, false,
-                 "hello"},
-        ReadCase{"ChunkedCut", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", false, true, 200,
-                 false, "hello"},
-        ReadCase{"ChunkedWhole", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", false,
-                 true, 200, true, "hello"},
-        ReadCase{"EndedByClose", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nhello", false, true, 200, true, "hello"},
-        ReadCase{"EmptyBody", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, true, 200, true, ""},
-        ReadCase{"ErrorPageIsABody", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", false, true, 404, true,
-                 "gone"},
-        ReadCase{"InterimResponseSkipped",
-                 "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, true, 200, true,
-                 "ok"},
-        ReadCase{"StallAfterPartOfTheBody", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhel", true, true, 200, false,
-                 "hel"},
-        ReadCase{"ClosedWithoutAnswer", "", false, false, 0, false, ""},
-        ReadCase{"NoAnswer", "", true, false, 0, false, ""},
-        ReadCase{"StallInTheHeaders", "HTTP/1.1 200 OK\r\nContent-", true, false, 0, false, ""},
-        ReadCase{"NotHttp", "hello there\r\n", false, false, 0, false, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(HttpClientRequests, SendTheAgentNoCacheHeadersAndTheUrlsCookie) {
-  RawHttpServer server("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
-  const CString withCookie = U(server.Url("/c?x=1"));
-  ASSERT_TRUE(InternetSetCookieW(withCookie, nullptr, u"SID=abc; path=/"));
-  ASSERT_TRUE(InternetSetCookieW(withCookie, u"Two", u"2"));
-  ASSERT_TRUE(InternetSetCookieW(withCookie, nullptr, u"SID=def"));  // replaces the first
-  auto session = Direct();
-  for (const CString& url : {withCookie, U(server.Url("/c?x=2"))}) {
-    auto file = InternetOpenUrlW(session.get(), url, u"X-Extra: 1\r\n", INTERNET_FLAG_RELOAD);
-    ASSERT_NE(file, nullptr);
-  }
-  auto plain = InternetOpenUrlW(session.get(), U(server.Url("/c?x=1 a\xE4\xB8\xAD")), u"", 0);
-  ASSERT_NE(plain, nullptr);
-  const auto heads = server.Requests();
-  ASSERT_EQ(heads.size(), 3u);
-  for (const auto& head : heads) EXPECT_NE(head.find("User-Agent: Microsoft Internet Explorer\r\n"), std::string::npos);
-  EXPECT_TRUE(heads[0].starts_with("GET /c?x=1 HTTP/1.1\r\n")) << heads[0];
-  EXPECT_NE(heads[0].find("Cache-Control: no-cache\r\n"), std::string::npos);
-  EXPECT_NE(heads[0].find("Pragma: no-cache\r\n"), std::string::npos);
-  EXPECT_NE(heads[0].find("X-Extra: 1\r\n"), std::string::npos);
-  EXPECT_NE(heads[0].find("Cookie: SID=def; Two=2\r\n"), std::string::npos) << heads[0];
-  EXPECT_EQ(heads[1].find("Cookie:"), std::string::npos);
-  EXPECT_EQ(heads[2].find("no-cache"), std::string::npos);
-  EXPECT_TRUE(heads[2].starts_with("GET /c?x=1%20a%E4%B8%AD HTTP/1.1\r\n")) << heads[2];
-}
-
-TEST(HttpClientRequests, ReadsComeInChunksOfTheAskedSize) {
-  const std::string body(10000, 'b');
-  RawHttpServer server("HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + body);
-  auto session = Direct();
-  auto file = InternetOpenUrlW(session.get(), U(server.Url("/big")), u"", 0);
-  ASSERT_NE(file, nullptr);
-  char chunk[kHttpChunkSize];
-  std::string got;
-  DWORD n = 0;
-  while (InternetReadFile(file.get(), chunk, sizeof chunk, &n) && n > 0) {
-    ASSERT_LE(n, kHttpChunkSize);
-    got.append(chunk, n);
-  }
-  EXPECT_EQ(got, body);
-  EXPECT_TRUE(InternetReadFile(file.get(), chunk, sizeof chunk, &n));  // complete stays complete
-  EXPECT_EQ(n, 0u);
-}
-
-TEST(HttpClientRequests, RedirectsAreFollowed) {
-  RawHttpServer target("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
-  RawHttpServer mover("HTTP/1.1 302 Found\r\nLocation: " + target.Url("/there") + "\r\nContent-Length: 0\r\n\r\n");
-  auto session = Direct();
-  auto file = InternetOpenUrlW(session.get(), U(mover.Url("/here")), u"", 0);
-  ASSERT_NE(file, nullptr);
-  std::string body;
-  EXPECT_TRUE(ReadHttpBody(file.get(), body));
-  EXPECT_EQ(body, "ok");
-  EXPECT_EQ(target.Requests().size(), 1u);
-}
-
-// Both proxy modes, with the environment saying otherwise where it must not matter.
-TEST(HttpClientRequests, NamedProxyIgnoresTheEnvironmentAndPreconfigFollowsIt) {
-  RawHttpServer proxy("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\npx");
-  const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.Port());
-  const char* saved = std::getenv("no_proxy");
-  const std::string savedNoProxy = saved ? saved : "";
+  const std::string hello = kOk + "Content-Length: 5\r\n\r\nhello", x(10000, 'x');
+  const struct {
+    std::string response;
+    bool holdOpen;
+    DWORD exitCode;
+    std::optional<std::string> body;  // what the worker sends
+    bool truncated = false;
+    long fetch = 0;  // FetchUrlSync's code; 0: it returns the body too; -1: not run
+    CString proxy{}, cookie{};
+    std::size_t limit = SIZE_MAX;
+    std::chrono::milliseconds pace{0};
+    std::size_t failFrom = SIZE_MAX;  // allocations from this size up fail on the worker's thread
+  } cases[] = {
+      {hello, false, 1, "hello"},
+      {kOk + "Content-Length: 10\r\n\r\nhello", false, 1, {}, false, kFetchIncomplete},
+      {kOk + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", false, 1, "hello"},
+      {kOk + "Connection: close\r\n\r\nhello", false, 1, "hello"},  // ended by the close
+      {kOk + "Content-Length: 0\r\n\r\n", false, 1, {}, false, kFetchNoData},
+      {"HTTP/1.1 400 Bad Request\r\nContent-Length: 4\r\n\r\ngone", false, 1, "gone", false, kFetchUrlNotOpened},
+      {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", false, 1, "ok"},
+      {"HTTP/1.1 300 Moved\r\nLocation: " + moved.Url("/") + "\r\n\r\n", false, 1, "ok", false, kFetchUrlNotOpened},
+      {kOk + "Content-Length: 10\r\n\r\nhel", true, 1, {}, false, kFetchIncomplete},  // stalls
+      // Each byte well within the stall time-out, the whole longer than it: no stall.
+      {kOk + "Content-Length: 8\r\n\r\nsteadily", false, 1, "steadily", false, 0, u"", u"", SIZE_MAX, 80ms},
+      // Never stalling, but past the deadline.
+      {kOk + "Content-Length: 99\r\n\r\n" + x.substr(0, 99), false, 1, {}, false, kFetchIncomplete, u"", u"",
+       SIZE_MAX, 50ms},
+      {"", true, 0, {}, false, kFetchUrlNotOpened},
+      {"hello there\r\n", false, 0, {}, false, kFetchUrlNotOpened},
+      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x.substr(0, 5000), true, kFetchTooLarge, u"", u"", 5000},
+      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x, false, 0, u"", u"", 10000},
+      // Memory runs out in libcurl's write callback, and in opening the (long) URL.
+      {kOk + "Content-Length: 999999\r\n\r\n" + std::string(999999, 'm'), false, 1, {}, false, -1, u"", u"",
+       SIZE_MAX, 0ms, 8192},
+      {hello, false, 0, {}, false, -1, u"", u"", SIZE_MAX, 0ms, 1024},
+      {hello, false, 1, "hello", false, kFetchCookieRefused, u"", u"SID=1\nX: y"},
+      {hello, false, 0, {}, false, kFetchNoSession, u":1"},  // the worker is given the proxy host, port 1
+      {hello, false, 0, {}, false, kFetchUrlNotOpened, U("127.0.0.1:" + std::to_string(ClosedPort()))},
+      {hello, false, 1, "hello", false, 0, u"", u"SID=1"},
+  };
+  TimeoutsFor timeouts(2000ms, 400ms, 1500ms);
+  const ReplyLimits saved = GetReplyLimits();
   setenv("no_proxy", "*", 1);
-  auto named = InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PROXY, U("http=" + proxyUrl), u"", 0);
-  ASSERT_NE(named, nullptr);
-  EXPECT_NE(InternetOpenUrlW(named.get(), u"http://broker.invalid/get_rights.jsp?a=1", u"", 0), nullptr);
-  setenv("no_proxy", "", 1);
-  setenv("http_proxy", proxyUrl.c_str(), 1);
-  EXPECT_NE(InternetOpenUrlW(Direct().get(), u"http://broker.invalid/q", u"", 0), nullptr);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.response.substr(0, 60));
+    SetReplyLimits({c.limit, saved.maxRows});
+    RawHttpServer forWorker(c.response, c.holdOpen, c.pace), forFetch(c.response, c.holdOpen, c.pace);
+    MessageWindow window;
+    std::vector<Reply> replies;
+    window.OnMessage(WM_HTTPREPLY, [&replies](WPARAM wParam, LPARAM lParam) {
+      const auto& job = *reinterpret_cast<const HttpJob*>(wParam);
+      const auto* body = reinterpret_cast<const char*>(lParam);
+      replies.emplace_back(body != nullptr, job.truncated, body ? std::string(body, job.bodyLength) : "");
+      return LRESULT{0};
+    });
+    auto* job = new HttpJob;
+    job->url = U(forWorker.Url("/w?" + std::string(1100, 'p')));
+    job->window = window.Handle();
+    job->proxyHost = c.proxy;  // with a port, no such list opens
+    job->proxyPort = 1;
+    std::atomic<DWORD> exitCode{2};
+    ASSERT_TRUE(StartWorker([job, &exitCode, failFrom = c.failFrom] {
+      t_failFrom = failFrom;  // for this thread only, which ends with the job
+      exitCode = HttpQueryThread(job);
+    }));
+    long result = -1;
+    const auto fetched = c.fetch < 0 ? nullptr : FetchUrlSync(U(forFetch.Url("/f")), c.proxy, c.cookie, result);
+    ASSERT_TRUE(MessageLoop::ForCurrentThread().RunUntil([&] { return !replies.empty(); }, kPatience));
+    ASSERT_TRUE(WaitForWorkers(kPatience));  // a second reply would hold it
+    EXPECT_EQ(exitCode, c.exitCode);
+    EXPECT_EQ(replies, (std::vector<Reply>{{c.body.has_value(), c.truncated, c.body.value_or("")}}));
+    if (c.fetch < 0) continue;
+    EXPECT_EQ(result, c.fetch ? c.fetch : static_cast<long>(c.body->size()));
+    EXPECT_EQ(fetched ? std::string(fetched.get()) : "-", c.fetch ? "-" : *c.body);
+    const auto h = forFetch.Requests();  // the cookie as the server receives it
+    EXPECT_EQ(h.size() == 1 && h[0].find("\r\nCookie: SID=1\r\n") < h[0].size(), !c.fetch && !c.cookie.IsEmpty());
+  }
+  unsetenv("no_proxy");
+  SetReplyLimits(saved);
+  EXPECT_EQ(moved.Requests().size(), 2u);
+}
+
+// What the server receives: the URL as the ANSI code page spells it ('?' for a character it
+// lacks, which must not start the query), the agent, the no-cache headers, extra header lines
+// and the cookies set for exactly that URL. Without a converter for the code page a non-ASCII
+// URL is neither sent nor keyed; the system's settings follow the environment's proxy; reads
+// give no more than asked.
+TEST(HttpClientRequests, SendTheUrlInTheAnsiCodePageAndItsCookies) {
+  RawHttpServer server(kOk + "Content-Length: 2\r\n\r\nok");
+  const CString url = U(server.Url("/c한?x=1 中\xC2\x80#b=\x7F\t&z=1"));
+  ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=abc; path=/"));
+  ASSERT_TRUE(InternetSetCookieW(url, u"Two", u"2"));
+  ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=def"));  // replaces the first
+  auto session = InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
+  ASSERT_NE(InternetOpenUrlW(session.get(), url, u"X-Extra: 1\r\n", INTERNET_FLAG_RELOAD), nullptr);
+  SetAnsiCodePage(12345);
+  EXPECT_EQ(InternetOpenUrlW(session.get(), url, u"", 0), nullptr);
+  EXPECT_FALSE(InternetSetCookieW(url, nullptr, u"a=1"));
+  EXPECT_TRUE(InternetSetCookieW(U(server.Url("/plain")), nullptr, u"a=1"));
+  SetAnsiCodePage(CP_ACP);
+  setenv("http_proxy", server.Url("").c_str(), 1);
+  auto file = InternetOpenUrlW(session.get(), u"http://broker.invalid/q", u"", 0);
   unsetenv("http_proxy");
-  setenv("no_proxy", savedNoProxy.c_str(), 1);
-  const auto heads = proxy.Requests();
+  char one[2] = {};
+  DWORD n = 0;
+  EXPECT_TRUE(file && InternetReadFile(file.get(), one, 1, &n) && n == 1 && one[0] == 'o' && one[1] == 0);
+  const auto heads = server.Requests();
   ASSERT_EQ(heads.size(), 2u);
-  EXPECT_TRUE(heads[0].starts_with("GET http://broker.invalid/get_rights.jsp?a=1 HTTP/1.1\r\n")) << heads[0];
+  EXPECT_TRUE(heads[0].starts_with("GET /c%3F?x=1%20%A4%A4%80%23b=%7F%09&z=1 HTTP/1.1\r\n")) << heads[0];
+  for (const char* line : {"User-Agent: Microsoft Internet Explorer", "Cache-Control: no-cache", "Pragma: no-cache",
+                           "X-Extra: 1", "Cookie: SID=def; Two=2"})
+    EXPECT_NE(heads[0].find("\r\n" + std::string(line) + "\r\n"), std::string::npos) << line;
   EXPECT_TRUE(heads[1].starts_with("GET http://broker.invalid/q HTTP/1.1\r\n")) << heads[1];
+  EXPECT_EQ(heads[1].find("Cookie"), std::string::npos);
+}
+
+// A SIGPIPE raised while libcurl runs (as a TLS write to a closed connection may) is taken
+// back instead of ending the process.
+TEST(HttpClientRequests, SigpipeWhileLibcurlRunsIsTakenBack) {
+  TimeoutsFor timeouts(2000ms, 1500ms);
+  RawHttpServer silent("", true);
+  std::thread raiser([&silent, reader = pthread_self()] {
+    for (int i = 0; i < 5000 && silent.Requests().empty(); ++i) std::this_thread::sleep_for(1ms);
+    pthread_kill(reader, SIGPIPE);  // the reader now waits inside libcurl for an answer
+  });
+  auto session = InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
+  EXPECT_EQ(InternetOpenUrlW(session.get(), U(silent.Url("/")), u"", 0), nullptr);
+  raiser.join();
 }
 
 }  // namespace
