@@ -75,6 +75,13 @@ bool Guarded(Change&& change) noexcept {
   }
 }
 
+// Makes room for `more` elements, growing by a quarter at least: rows built field by field are
+// kept, so they should carry little spare room, yet appending stays linear.
+template <class List>
+void Reserve(List& list, std::size_t more) {
+  if (list.capacity() - list.size() < more) list.reserve(list.size() + std::max(more, list.size() / 4));
+}
+
 template <class List>
 auto LowerBound(List& list, int id) {
   return std::lower_bound(list.begin(), list.end(), id, [](const auto& field, int i) { return field.id < i; });
@@ -167,13 +174,14 @@ bool FieldRecord::SetNumber(int id, int64_t value) {
   if (!ValidId(id)) return false;
   auto& numbers = m_fields.numbers;
   const auto at = LowerBound(numbers, id);
-  const bool present = at != numbers.end() && at->id == id;
-  if (present && value == kAbsent) {
-    numbers.erase(at);
-  } else if (present) {
-    at->value = value;
-  } else if (value != kAbsent && !Guarded([&] { numbers.insert(at, {id, value}); })) {
-    return false;
+  if (at != numbers.end() && at->id == id) {
+    if (value == kAbsent)
+      numbers.erase(at);
+    else
+      at->value = value;
+  } else if (value != kAbsent) {
+    if (!Guarded([&] { Reserve(numbers, 1); })) return false;
+    numbers.insert(LowerBound(numbers, id), {id, value});
   }
   m_nNumberCapacity = std::max(m_nNumberCapacity, id + 1);
   return true;
@@ -209,18 +217,21 @@ bool FieldRecord::StoreString(int id, const char16_t* text, uint32_t length) {
     at->length = length;
   } else {
     if (length >= kMaxTextUnits - f.text.size()) return false;
+    // Room for a new entry first, so that nothing can fail once the text is in.
+    if (!present && !Guarded([&] { Reserve(f.strings, 1); })) return false;
     // Overwritten texts are reclaimed once they outweigh the live ones (or later, if not now).
     if (f.unused > f.text.size() / 2) Guarded([&] { Compact(length + 1); });
     const auto offset = static_cast<uint32_t>(f.text.size());
-    if (!present && !Guarded([&] { at = f.strings.insert(at, {id, offset, 0}); })) return false;
-    if (!Guarded([&] { f.text.resize(offset + length + 1); })) {
-      if (!present) f.strings.erase(at);
-      return false;
-    }
+    if (!Guarded([&] { Reserve(f.text, length + 1); })) return false;
+    f.text.resize(offset + length + 1);
     std::copy_n(text, length, f.text.data() + offset);
-    if (present) f.unused += at->length + 1;
-    at->offset = offset;
-    at->length = length;
+    at = LowerBound(f.strings, id);
+    if (present) {
+      f.unused += at->length + 1;
+      *at = {id, offset, length};
+    } else {
+      f.strings.insert(at, {id, offset, length});
+    }
   }
   m_nStringCapacity = std::max(m_nStringCapacity, id + 1);
   return true;
