@@ -22,10 +22,10 @@ constexpr int kScratchKeptBytes = 1 << 16;         // decode scratch kept for re
 struct ValueClass {
   uint8_t base;
   uint8_t bytes;  // with the value tag; 0 marks "set absent"
-  bool negative;
+  bool negative = false;
 };
 constexpr ValueClass kValueClasses[] = {
-    {0, 0, false},     // 0-31: the field is set absent
+    {0, 0},            // 0-31: the field is set absent
     {32, 1, false},    {96, 2, false},   {112, 3, false}, {128, 5, false}, {144, 9, false},
     {160, 1, true},    {192, 2, true},   {208, 3, true},  {224, 5, true},  {240, 9, true},
 };

@@ -92,7 +92,7 @@ class FieldRecord {
     uint32_t offset;
     uint32_t length;
   };
-  // Each list sorted by id, one entry per id.
+  // Each list sorted by id, one entry per id (the decode scratch in wire order until sorted).
   struct Fields {
     std::vector<NumberField> numbers;
     std::vector<StringField> strings;
