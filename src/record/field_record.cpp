@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <functional>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "platform/codepage.h"
@@ -13,15 +15,17 @@ namespace {
 
 constexpr int kDigitBase = 224;  // multi-byte numbers: base 224, each digit carried as digit + 32
 constexpr int kDigitOffset = 32;
+constexpr std::size_t kMaxTextUnits = UINT32_MAX;  // string offsets and lengths are 32-bit
+constexpr int kScratchKeptBytes = 1 << 16;         // decode scratch kept for records up to this size
 
 // Value classes by their first byte: the class is the row with the largest base not above it.
 struct ValueClass {
   uint8_t base;
   uint8_t bytes;  // with the value tag; 0 marks "set absent"
-  bool negative;
+  bool negative = false;
 };
 constexpr ValueClass kValueClasses[] = {
-    {0, 0, false},     // 0-31: the field is set absent
+    {0, 0},            // 0-31: the field is set absent
     {32, 1, false},    {96, 2, false},   {112, 3, false}, {128, 5, false}, {144, 9, false},
     {160, 1, true},    {192, 2, true},   {208, 3, true},  {224, 5, true},  {240, 9, true},
 };
@@ -35,30 +39,81 @@ constexpr std::array<ValueClass, 256> BuildValueClassIndex() {
 }
 constexpr auto kValueClassOf = BuildValueClassIndex();
 
-int64_t* NewNumbers(int capacity) {
-  auto* p = new (std::nothrow) int64_t[static_cast<std::size_t>(capacity)];
-  if (p) std::fill_n(p, capacity, kAbsent);
-  return p;
+// UTF-8 to UTF-16 exactly as Utf8ToUtf16 converts it, in one pass: ASCII and the three-byte
+// characters of Chinese text inline (lead bytes E1-EF but ED are never overlong nor surrogates),
+// anything else handed with the rest of the bytes to Utf8ToUtf16.
+std::size_t WidenUtf8(const unsigned char* s, std::size_t n, char16_t* out) {
+  std::size_t i = 0, o = 0;
+  while (i < n) {
+    const unsigned c = s[i];
+    if (c < 0x80) {
+      out[o++] = static_cast<char16_t>(c);
+      ++i;
+    } else if (c > 0xE0 && c != 0xED && c < 0xF0 && n - i > 2 && (s[i + 1] & 0xC0) == 0x80 &&
+               (s[i + 2] & 0xC0) == 0x80) {
+      out[o++] = static_cast<char16_t>((c & 0x0F) << 12 | (s[i + 1] & 0x3F) << 6 | (s[i + 2] & 0x3F));
+      i += 3;
+    } else {
+      return o + Utf8ToUtf16(s + i, n - i, out + o);
+    }
+  }
+  return o;
 }
 
-char16_t* CopyText(const char16_t* text, int length) {
-  auto* p = new (std::nothrow) char16_t[static_cast<std::size_t>(length) + 1];
-  if (!p) return nullptr;
-  std::copy_n(text, length, p);
-  p[length] = u'\0';
-  return p;
+// Negative capacities wrap to values far above the limit.
+bool ValidCapacity(int capacity) { return static_cast<unsigned>(capacity) <= FieldRecord::kMaxFieldNumber + 1u; }
+bool ValidId(int id) { return id >= 0 && id <= FieldRecord::kMaxFieldNumber; }
+
+// Runs a change that may allocate. False when memory ran out; the change then had no effect.
+template <class Change>
+bool Guarded(Change&& change) noexcept {
+  try {
+    change();
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
-// Codes, dates and amounts are plain ASCII: those widen in a loop the compiler vectorises.
-std::size_t WidenUtf8(const unsigned char* bytes, int length, char16_t* out) {
-  unsigned char high = 0;
-  for (int i = 0; i < length; ++i) high |= bytes[i];
-  if (high >= 0x80) return Utf8ToUtf16(bytes, static_cast<std::size_t>(length), out);
-  for (int i = 0; i < length; ++i) out[i] = bytes[i];
-  return static_cast<std::size_t>(length);
+// Makes room for `more` elements, growing by a quarter at least: rows built field by field are
+// kept, so they should carry little spare room, yet appending stays linear.
+template <class List>
+void Reserve(List& list, std::size_t more) {
+  if (list.capacity() - list.size() < more) list.reserve(list.size() + std::max(more, list.size() / 4));
 }
 
-bool ValidCapacity(int capacity) { return capacity >= 0 && capacity <= FieldRecord::kMaxFieldNumber + 1; }
+template <class List>
+auto LowerBound(List& list, int id) {
+  return std::lower_bound(list.begin(), list.end(), id, [](const auto& field, int i) { return field.id < i; });
+}
+
+// Visits the union of two id-sorted lists in id order, taking theirs where both hold an id.
+template <class Field, class Visit>
+void ForUnion(const std::vector<Field>& mine, const std::vector<Field>& theirs, Visit&& visit) {
+  auto a = mine.begin();
+  auto b = theirs.begin();
+  while (a != mine.end() || b != theirs.end()) {
+    if (b == theirs.end() || (a != mine.end() && a->id < b->id)) {
+      visit(*a++, false);
+    } else {
+      if (a != mine.end() && a->id == b->id) ++a;
+      visit(*b++, true);
+    }
+  }
+}
+
+// Puts fields decoded in wire order into id order, keeping the last of each id. The services
+// write ids in order, so this is usually one look over the list.
+template <class Field>
+void SortKeepingLast(std::vector<Field>& list) {
+  auto notBefore = [](const Field& a, const Field& b) { return a.id >= b.id; };
+  if (std::adjacent_find(list.begin(), list.end(), notBefore) == list.end()) return;
+  std::stable_sort(list.begin(), list.end(), [](const Field& a, const Field& b) { return a.id < b.id; });
+  auto kept = list.begin();
+  for (auto it = list.begin(); it != list.end(); ++it)
+    if (it + 1 == list.end() || (it + 1)->id != it->id) *kept++ = *it;
+  list.erase(kept, list.end());
+}
 
 // RecordText: each character stands for a 7-bit value. Unsigned arithmetic keeps characters
 // outside the printable range well defined; only the low bits are ever used.
@@ -66,124 +121,82 @@ inline unsigned SevenBit(unsigned c) { return c < 129 ? c - 32u : c - 96u; }
 inline unsigned CharCode(char16_t c) { return c; }
 inline unsigned CharCode(char c) { return static_cast<unsigned char>(c); }
 
+// For each carrier value, the top bit it gives each of the 7 data bytes (as 0x80 or 0).
+// Adding 128 modulo 256 is flipping the top bit, so the bytes are XORed in.
+constexpr auto kCarrierBits = [] {
+  std::array<std::array<unsigned char, 8>, 128> bits{};
+  for (unsigned carrier = 0; carrier < 128; ++carrier)
+    for (unsigned k = 0; k < 7; ++k) bits[carrier][k] = static_cast<unsigned char>(((carrier >> k) & 1u) << 7);
+  return bits;
+}();
+
 }  // namespace
 
 FieldRecord::FieldRecord() : FieldRecord(kDefaultStringCapacity, kDefaultNumberCapacity) {}
 
-FieldRecord::FieldRecord(int stringCapacity, int numberCapacity) {
-  if (ValidCapacity(numberCapacity) && numberCapacity > 0 && (m_pNumbers = NewNumbers(numberCapacity)))
-    m_nNumberCapacity = numberCapacity;
-  if (ValidCapacity(stringCapacity) && stringCapacity > 0) GrowStrings(stringCapacity);
-}
+FieldRecord::FieldRecord(int stringCapacity, int numberCapacity)
+    : m_nStringCapacity(ValidCapacity(stringCapacity) ? stringCapacity : 0),
+      m_nNumberCapacity(ValidCapacity(numberCapacity) ? numberCapacity : 0) {}
 
-FieldRecord::FieldRecord(const FieldRecord& other) : FieldRecord(other.m_nStringCapacity, other.m_nNumberCapacity) {
-  if (m_nNumberCapacity == other.m_nNumberCapacity)
-    std::copy_n(other.m_pNumbers, m_nNumberCapacity, m_pNumbers);
-  if (m_nStringCapacity == other.m_nStringCapacity)
-    for (int i = 0; i < m_nStringCapacity; ++i)
-      if (other.m_ppStrings[i]) SetString(i, other.m_ppStrings[i], static_cast<int>(other.m_pStringLengths[i]));
-  m_nRecordType = other.m_nRecordType;
+FieldRecord::FieldRecord(const FieldRecord& other) : m_nRecordType(other.m_nRecordType) {
+  if (Guarded([&] { Absorb(other.m_fields); })) {
+    m_nStringCapacity = other.m_nStringCapacity;
+    m_nNumberCapacity = other.m_nNumberCapacity;
+  }
 }
 
 FieldRecord::FieldRecord(FieldRecord&& other) noexcept { swap(*this, other); }
 
 FieldRecord& FieldRecord::operator=(const FieldRecord& other) {
-  if (this != &other) {
-    FieldRecord copy(other);
-    swap(*this, copy);
-  }
+  FieldRecord copy(other);
+  swap(*this, copy);
   return *this;
 }
 
 FieldRecord& FieldRecord::operator=(FieldRecord&& other) noexcept {
-  if (this != &other) {
-    FieldRecord taken(std::move(other));
-    swap(*this, taken);
-  }
+  FieldRecord taken(std::move(other));
+  swap(*this, taken);
   return *this;
 }
 
-FieldRecord::~FieldRecord() { ReleaseAll(); }
+FieldRecord::~FieldRecord() = default;
 
 void swap(FieldRecord& a, FieldRecord& b) noexcept {
   using std::swap;
   swap(a.m_nStringCapacity, b.m_nStringCapacity);
   swap(a.m_nNumberCapacity, b.m_nNumberCapacity);
-  swap(a.m_pNumbers, b.m_pNumbers);
-  swap(a.m_pStringLengths, b.m_pStringLengths);
-  swap(a.m_ppStrings, b.m_ppStrings);
-  swap(a.m_pDecodeBuffer, b.m_pDecodeBuffer);
+  swap(a.m_fields, b.m_fields);
   swap(a.m_nDecodePosition, b.m_nDecodePosition);
   swap(a.m_nRecordType, b.m_nRecordType);
 }
 
-void FieldRecord::ReleaseAll() {
-  for (int i = 0; i < m_nStringCapacity; ++i) delete[] m_ppStrings[i];
-  delete[] m_ppStrings;
-  delete[] m_pStringLengths;
-  delete[] m_pNumbers;
-  m_ppStrings = nullptr;
-  m_pStringLengths = nullptr;
-  m_pNumbers = nullptr;
-  m_nStringCapacity = m_nNumberCapacity = 0;
-}
-
-bool FieldRecord::GrowNumbers(int capacity) {
-  if (capacity <= m_nNumberCapacity) return true;
-  int64_t* numbers = NewNumbers(capacity);
-  if (!numbers) return false;
-  std::copy_n(m_pNumbers, m_nNumberCapacity, numbers);
-  delete[] m_pNumbers;
-  m_pNumbers = numbers;
-  m_nNumberCapacity = capacity;
-  return true;
-}
-
-bool FieldRecord::GrowStrings(int capacity) {
-  if (capacity <= m_nStringCapacity) return true;
-  const auto n = static_cast<std::size_t>(capacity);
-  auto* lengths = new (std::nothrow) uint32_t[n]();
-  auto* strings = new (std::nothrow) char16_t*[n]();
-  if (!lengths || !strings) {
-    delete[] lengths;
-    delete[] strings;
-    return false;
-  }
-  std::copy_n(m_pStringLengths, m_nStringCapacity, lengths);
-  std::copy_n(m_ppStrings, m_nStringCapacity, strings);
-  delete[] m_pStringLengths;
-  delete[] m_ppStrings;
-  m_pStringLengths = lengths;
-  m_ppStrings = strings;
-  m_nStringCapacity = capacity;
-  return true;
-}
-
-bool FieldRecord::ReserveString(int id) {
-  if (id < 0 || id > kMaxFieldNumber) return false;
-  return id < m_nStringCapacity || GrowStrings(id + 1);
-}
-
-void FieldRecord::StoreString(int id, char16_t* buffer, uint32_t length) {
-  delete[] m_ppStrings[id];
-  m_ppStrings[id] = buffer;
-  m_pStringLengths[id] = length;
-}
-
 bool FieldRecord::SetNumber(int id, int64_t value) {
-  if (id < 0 || id > kMaxFieldNumber) return false;
-  if (id >= m_nNumberCapacity && !GrowNumbers(id + 1)) return false;
-  m_pNumbers[id] = value;
+  if (!ValidId(id)) return false;
+  auto& numbers = m_fields.numbers;
+  const auto at = LowerBound(numbers, id);
+  if (at != numbers.end() && at->id == id) {
+    if (value == kAbsent)
+      numbers.erase(at);
+    else
+      at->value = value;
+  } else if (value != kAbsent) {
+    if (!Guarded([&] { Reserve(numbers, 1); })) return false;
+    numbers.insert(LowerBound(numbers, id), {id, value});
+  }
+  m_nNumberCapacity = std::max(m_nNumberCapacity, id + 1);
   return true;
 }
 
 bool FieldRecord::SetString(int id, const char16_t* text, int length) {
-  if (length < 0 || (!text && length > 0) || !ReserveString(id)) return false;
-  // The new copy is made before the old value goes, so a failed copy keeps the old one.
-  char16_t* copy = CopyText(text, length);
-  if (!copy) return false;
-  StoreString(id, copy, static_cast<uint32_t>(length));
-  return true;
+  if (length < 0 || (!text && length > 0) || !ValidId(id)) return false;
+  // A text from this record's own buffer would move when the buffer grows: copy it out first.
+  std::u16string own;
+  const std::vector<char16_t>& buffer = m_fields.text;
+  if (std::less_equal<>()(buffer.data(), text) && std::less<>()(text, buffer.data() + buffer.size())) {
+    if (!Guarded([&] { own.assign(text, static_cast<std::size_t>(length)); })) return false;
+    text = own.data();
+  }
+  return StoreString(id, text, static_cast<uint32_t>(length));
 }
 
 bool FieldRecord::SetString(int id, std::u16string_view text) {
@@ -191,33 +204,124 @@ bool FieldRecord::SetString(int id, std::u16string_view text) {
   return SetString(id, text.data(), static_cast<int>(text.size()));
 }
 
+bool FieldRecord::StoreString(int id, const char16_t* text, uint32_t length) {
+  Fields& f = m_fields;
+  auto at = LowerBound(f.strings, id);
+  const bool present = at != f.strings.end() && at->id == id;
+  if (present && at->length >= length) {
+    // Fits where the old text was.
+    char16_t* place = f.text.data() + at->offset;
+    std::copy_n(text, length, place);
+    place[length] = u'\0';
+    f.unused += at->length - length;
+    at->length = length;
+  } else {
+    if (length >= kMaxTextUnits - f.text.size()) return false;
+    // Room for a new entry first, so that nothing can fail once the text is in.
+    if (!present && !Guarded([&] { Reserve(f.strings, 1); })) return false;
+    // Overwritten texts are reclaimed once they outweigh the live ones (or later, if not now).
+    if (f.unused > f.text.size() / 2) Guarded([&] { Compact(length + 1); });
+    const auto offset = static_cast<uint32_t>(f.text.size());
+    if (!Guarded([&] { Reserve(f.text, length + 1); })) return false;
+    f.text.resize(offset + length + 1);
+    std::copy_n(text, length, f.text.data() + offset);
+    at = LowerBound(f.strings, id);
+    if (present) {
+      f.unused += at->length + 1;
+      *at = {id, offset, length};
+    } else {
+      f.strings.insert(at, {id, offset, length});
+    }
+  }
+  m_nStringCapacity = std::max(m_nStringCapacity, id + 1);
+  return true;
+}
+
+// Rewrites the text buffer with only the live strings, with room for `room` more units.
+void FieldRecord::Compact(std::size_t room) {
+  Fields& f = m_fields;
+  std::vector<char16_t> text;
+  text.reserve(f.text.size() - f.unused + room);  // the only step that can fail
+  for (StringField& s : f.strings) {
+    const auto from = f.text.begin() + s.offset;
+    s.offset = static_cast<uint32_t>(text.size());
+    text.insert(text.end(), from, from + s.length + 1);
+  }
+  f.text.swap(text);
+  f.unused = 0;
+}
+
 int64_t FieldRecord::GetNumber(int id) const {
-  return id >= 0 && id < m_nNumberCapacity ? m_pNumbers[id] : kAbsent;
+  const auto at = LowerBound(m_fields.numbers, id);
+  return at != m_fields.numbers.end() && at->id == id ? at->value : kAbsent;
+}
+
+const FieldRecord::StringField* FieldRecord::FindString(int id) const {
+  const auto at = LowerBound(m_fields.strings, id);
+  return at != m_fields.strings.end() && at->id == id ? &*at : nullptr;
 }
 
 const char16_t* FieldRecord::GetString(int id) const {
-  return id >= 0 && id < m_nStringCapacity ? m_ppStrings[id] : nullptr;
+  const StringField* s = FindString(id);
+  return s ? m_fields.text.data() + s->offset : nullptr;
 }
 
 int FieldRecord::GetStringLength(int id) const {
-  return GetString(id) ? static_cast<int>(m_pStringLengths[id]) : 0;
+  const StringField* s = FindString(id);
+  return s ? static_cast<int>(s->length) : 0;
 }
 
 std::u16string_view FieldRecord::GetStringView(int id) const {
-  const char16_t* s = GetString(id);
-  return s ? std::u16string_view(s, m_pStringLengths[id]) : std::u16string_view();
+  const StringField* s = FindString(id);
+  return s ? std::u16string_view(m_fields.text.data() + s->offset, s->length) : std::u16string_view();
+}
+
+std::size_t FieldRecord::MemoryUsage() const {
+  return m_fields.numbers.capacity() * sizeof(NumberField) + m_fields.strings.capacity() * sizeof(StringField) +
+         m_fields.text.capacity() * sizeof(char16_t);
 }
 
 bool FieldRecord::CopyFrom(const FieldRecord& other) {
-  if (this == &other) return true;
-  if (!GrowNumbers(other.m_nNumberCapacity) || !GrowStrings(other.m_nStringCapacity)) return false;
-  for (int i = 0; i < other.m_nNumberCapacity; ++i)
-    if (other.m_pNumbers[i] != kAbsent) m_pNumbers[i] = other.m_pNumbers[i];
-  bool ok = true;
-  for (int i = 0; i < other.m_nStringCapacity; ++i)
-    if (other.m_ppStrings[i])
-      ok = SetString(i, other.m_ppStrings[i], static_cast<int>(other.m_pStringLengths[i])) && ok;
-  return ok;
+  if (!Guarded([&] { Absorb(other.m_fields); })) return false;
+  m_nStringCapacity = std::max(m_nStringCapacity, other.m_nStringCapacity);
+  m_nNumberCapacity = std::max(m_nNumberCapacity, other.m_nNumberCapacity);
+  return true;
+}
+
+// Merges id-sorted fields into this record's, theirs winning; a kAbsent number removes the
+// field. The result is built apart, in exactly the memory it needs, and replaces the old
+// fields only once complete.
+void FieldRecord::Absorb(const Fields& in) {
+  const Fields& mine = m_fields;
+  std::size_t numbers = 0, strings = 0, units = 0;
+  ForUnion(mine.numbers, in.numbers, [&](const NumberField& n, bool) { numbers += n.value != kAbsent; });
+  ForUnion(mine.strings, in.strings, [&](const StringField& s, bool) {
+    ++strings;
+    units += s.length + 1;
+  });
+  if (units > kMaxTextUnits) throw std::bad_alloc();
+  Fields out;
+  out.numbers.reserve(numbers);
+  out.strings.reserve(strings);
+  out.text.resize(units);
+  ForUnion(mine.numbers, in.numbers, [&](const NumberField& n, bool) {
+    if (n.value != kAbsent) out.numbers.push_back(n);
+  });
+  uint32_t offset = 0;
+  ForUnion(mine.strings, in.strings, [&](const StringField& s, bool theirs) {
+    std::copy_n((theirs ? in : mine).text.data() + s.offset, s.length + 1, out.text.data() + offset);
+    out.strings.push_back({s.id, offset, s.length});
+    offset += s.length + 1;
+  });
+  m_fields = std::move(out);
+}
+
+// Decoding collects the fields here first, so that the record then takes them in exactly
+// the memory they need. It keeps its memory for the next record decoded on the thread, up to
+// the size of a large record.
+FieldRecord::Fields& FieldRecord::DecodeScratch() {
+  thread_local Fields scratch;
+  return scratch;
 }
 
 int FieldRecord::Decode(const unsigned char* bytes, int start, int length) {
@@ -232,93 +336,101 @@ int FieldRecord::Decode(const unsigned char* bytes, int start, int length) {
   if (record[last] != (v < 64 ? v + 48 : v + 112)) return -1;
 
   m_nRecordType = record[0];
-  m_pDecodeBuffer = bytes;
-  m_nDecodePosition = start + 1;
+  int pos = start + 1;
   const int end = start + last;
-  while (m_nDecodePosition < end && DecodeField(end)) {
-  }
-  m_pDecodeBuffer = nullptr;
+  Fields& scratch = DecodeScratch();
+  scratch.numbers.clear();
+  scratch.strings.clear();
+  Guarded([&] {
+    // A string never decodes to more units than its field has bytes, terminator included.
+    if (scratch.text.size() < static_cast<std::size_t>(last)) scratch.text.resize(static_cast<std::size_t>(last));
+    pos = ReadFields(bytes, pos, end, m_nRecordType < 128, scratch);
+    SortKeepingLast(scratch.numbers);
+    SortKeepingLast(scratch.strings);
+    Absorb(scratch);
+    if (!scratch.numbers.empty()) m_nNumberCapacity = std::max(m_nNumberCapacity, scratch.numbers.back().id + 1);
+    if (!scratch.strings.empty()) m_nStringCapacity = std::max(m_nStringCapacity, scratch.strings.back().id + 1);
+  });
+  if (length > kScratchKeptBytes) scratch = Fields();
+  m_nDecodePosition = pos;
   return m_nRecordType;
 }
 
-// Reads the field at m_nDecodePosition, never at or beyond end (the check character).
-// Returns false, leaving the position at the field's tag, when the field is malformed.
-bool FieldRecord::DecodeField(int end) {
-  const unsigned char* p = m_pDecodeBuffer;
-  int pos = m_nDecodePosition;
-  const unsigned tag = p[pos++];
-  if (tag < 32) return false;
+// Reads fields from pos into out, never at or beyond end (the check character), and returns
+// where it stopped: end, or the tag of a malformed field.
+int FieldRecord::ReadFields(const unsigned char* p, int pos, int end, bool utf8, Fields& out) {
+  uint32_t units = 0;
+  for (int at = pos; at < end; at = pos) {
+    const unsigned tag = p[pos++];
+    if (tag < 32) return at;
 
-  // Field number in base 224 after the tags that carry a page in their low bits.
-  auto paged = [&](unsigned page) { return static_cast<int>(page) * kDigitBase + (p[pos++] - kDigitOffset); };
+    // Field number in base 224 after the tags that carry a page in their low bits.
+    auto paged = [&](unsigned page) { return static_cast<int>(page) * kDigitBase + (p[pos++] - kDigitOffset); };
 
-  if (tag < 144) {
-    int id = static_cast<int>(tag) - 32;
-    if (tag >= 128) {
-      if (pos >= end) return false;
-      id = paged(tag - 128);
-      if (id < 0) return false;
-    }
-    if (pos >= end) return false;
-    const unsigned valueTag = p[pos];
-    const ValueClass c = kValueClassOf[valueTag];
-    int64_t value = kAbsent;
-    if (c.bytes == 0) {
-      pos += 1;
-    } else {
-      if (end - pos < c.bytes) return false;
-      // Unsigned arithmetic: out-of-range digits and the widest class wrap as signed 64-bit
-      // two's complement would, without undefined behaviour.
-      uint64_t magnitude = valueTag - c.base;
-      for (int i = 1; i < c.bytes; ++i)
-        magnitude = magnitude * kDigitBase + static_cast<uint64_t>(static_cast<int64_t>(p[pos + i]) - kDigitOffset);
-      value = static_cast<int64_t>(c.negative ? 0 - magnitude : magnitude);
-      pos += c.bytes;
-    }
-    SetNumber(id, value);  // a failed growth skips this field only
-    m_nDecodePosition = pos;
-    return true;
-  }
-
-  int id, length;
-  if (tag >= 192) {
-    id = static_cast<int>(tag - 192) / 16;
-    length = static_cast<int>(tag % 16);
-  } else if (tag >= 160) {
-    if (pos >= end) return false;
-    id = static_cast<int>(tag) - 160;
-    length = p[pos++] - kDigitOffset;
-  } else {
-    if (end - pos < 3) return false;
-    id = paged(tag - 144);
-    const int high = p[pos++] - kDigitOffset;
-    length = high * kDigitBase + (p[pos++] - kDigitOffset);
-  }
-  if (id < 0 || length < 0 || end - pos < length) return false;
-
-  if (length > 0 && ReserveString(id)) {
-    auto* buffer = new (std::nothrow) char16_t[static_cast<std::size_t>(length) + 1];
-    if (buffer) {
-      std::size_t units;
-      if (m_nRecordType < 128) {
-        units = WidenUtf8(p + pos, length, buffer);
-      } else {
-        std::copy_n(p + pos, length, buffer);
-        units = static_cast<std::size_t>(length);
+    if (tag < 144) {
+      int id = static_cast<int>(tag) - 32;
+      if (tag >= 128) {
+        if (pos >= end) return at;
+        id = paged(tag - 128);
+        if (id < 0) return at;
       }
-      buffer[units] = u'\0';
-      StoreString(id, buffer, static_cast<uint32_t>(units));
+      if (pos >= end) return at;
+      const unsigned valueTag = p[pos];
+      const ValueClass c = kValueClassOf[valueTag];
+      int64_t value = kAbsent;
+      if (c.bytes == 0) {
+        pos += 1;
+      } else {
+        if (end - pos < c.bytes) return at;
+        // Unsigned arithmetic: out-of-range digits and the widest class wrap as signed 64-bit
+        // two's complement would, without undefined behaviour.
+        uint64_t magnitude = valueTag - c.base;
+        for (int i = 1; i < c.bytes; ++i)
+          magnitude = magnitude * kDigitBase + static_cast<uint64_t>(static_cast<int64_t>(p[pos + i]) - kDigitOffset);
+        value = static_cast<int64_t>(c.negative ? 0 - magnitude : magnitude);
+        pos += c.bytes;
+      }
+      out.numbers.push_back({id, value});
+      continue;
     }
+
+    int id, length;
+    if (tag >= 192) {
+      id = static_cast<int>(tag - 192) / 16;
+      length = static_cast<int>(tag % 16);
+    } else if (tag >= 160) {
+      if (pos >= end) return at;
+      id = static_cast<int>(tag) - 160;
+      length = p[pos++] - kDigitOffset;
+    } else {
+      if (end - pos < 3) return at;
+      id = paged(tag - 144);
+      const int high = p[pos++] - kDigitOffset;
+      length = high * kDigitBase + (p[pos++] - kDigitOffset);
+    }
+    if (id < 0 || length < 0 || end - pos < length) return at;
+
+    if (length > 0) {
+      char16_t* text = out.text.data() + units;
+      std::size_t n = static_cast<std::size_t>(length);
+      if (utf8)
+        n = WidenUtf8(p + pos, n, text);
+      else
+        std::copy_n(p + pos, length, text);
+      text[n] = u'\0';
+      out.strings.push_back({id, units, static_cast<uint32_t>(n)});
+      units += static_cast<uint32_t>(n) + 1;
+    }
+    pos += length;
   }
-  m_nDecodePosition = pos + length;
-  return true;
+  return pos;
 }
 
 namespace {
 
 template <class Ch>
 int DecodeRecordTextOf(unsigned char* out, int capacity, const Ch* text, int textLength) {
-  if (!out || capacity <= 0 || textLength < 0 || (!text && textLength > 0)) return -1;
+  if (!out || textLength < 0 || (!text && textLength > 0)) return -1;
   int n = textLength;
   if (n > 0 && text[n - 1] == Ch('\n')) --n;
   if (n > 0 && text[n - 1] == Ch('\r')) --n;
@@ -326,13 +438,16 @@ int DecodeRecordTextOf(unsigned char* out, int capacity, const Ch* text, int tex
   const int64_t size = int64_t{7} * groups + (rest >= 2 ? rest - 1 : rest);
   if (size + 1 > capacity) return -1;
 
-  // Groups of 7 data characters and a carrier whose bit k is data byte k's top bit.
+  // Groups of 7 data characters and a carrier whose bit k is data byte k's top bit. Only the
+  // low 8 bits of a value matter (bytes are taken modulo 256). A group is written as 8 bytes,
+  // the last of which the next group, the remainder or the terminator overwrites.
   unsigned char* o = out;
   const Ch* s = text;
   for (int g = 0; g < groups; ++g, s += 8, o += 7) {
-    const unsigned carrier = SevenBit(CharCode(s[7]));
-    for (int k = 0; k < 7; ++k)
-      o[k] = static_cast<unsigned char>(SevenBit(CharCode(s[k])) + (((carrier >> k) & 1u) << 7));
+    unsigned char v[8];
+    for (int k = 0; k < 8; ++k) v[k] = static_cast<unsigned char>(SevenBit(CharCode(s[k])));
+    const auto& bits = kCarrierBits[v[7] & 127u];
+    for (int k = 0; k < 8; ++k) o[k] = v[k] ^ bits[k];
   }
   if (rest >= 2) {
     const unsigned carrier = SevenBit(CharCode(s[rest - 1]));

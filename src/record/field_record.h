@@ -2,48 +2,59 @@
 // of its compact wire form and of RecordText, the printable form carried in reply lines.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace kdx {
 
 // Marks an absent number; GetNumber returns it for fields never set.
 inline constexpr int64_t kAbsent = INT64_MIN;
 
+// Fields are stored sparsely: a record costs memory for the fields it holds, not for its
+// capacities or its highest field number. The capacities are logical bounds only: setting a
+// field at or beyond one grows it to exactly id + 1, and reading beyond one gives nothing.
 class FieldRecord {
  public:
   static constexpr int kDefaultStringCapacity = 16;
   static constexpr int kDefaultNumberCapacity = 96;
   // Local callers may address fields up to this number; the wire addresses at most 3583.
-  // Anything higher is refused rather than growing the arrays to match.
+  // Anything higher is refused.
   static constexpr int kMaxFieldNumber = 65535;
 
   FieldRecord();
-  // A capacity that is negative or above kMaxFieldNumber + 1 becomes 0, as a failed
-  // allocation does.
+  // A capacity that is negative or above kMaxFieldNumber + 1 becomes 0. Costs nothing until
+  // fields are set.
   FieldRecord(int stringCapacity, int numberCapacity);
+  // Same capacities, fields and record type, in exactly the memory the fields need. When that
+  // memory cannot be had the copy is empty with both capacities 0.
   FieldRecord(const FieldRecord& other);
   FieldRecord(FieldRecord&& other) noexcept;
-  // Deep copy with the copy constructor's rules; a moved-from record is empty with no slots.
+  // Deep copy with the copy constructor's rules; a moved-from record is empty with capacities 0.
   FieldRecord& operator=(const FieldRecord& other);
   FieldRecord& operator=(FieldRecord&& other) noexcept;
   virtual ~FieldRecord();
 
   // Both grow the capacity to exactly id + 1 when needed. False for a negative id, an id
-  // above kMaxFieldNumber, or a failed allocation (the record is then unchanged).
+  // above kMaxFieldNumber, or when memory runs out (the record is then unchanged).
+  // Setting kAbsent removes the number.
   bool SetNumber(int id, int64_t value);
   // Copies length units and a terminator. A null text with length 0 stores an empty string.
+  // The text may be one of this record's own strings.
   bool SetString(int id, const char16_t* text, int length);
   bool SetString(int id, std::u16string_view text);
 
-  int64_t GetNumber(int id) const;        // kAbsent when unset or outside the capacity
-  const char16_t* GetString(int id) const;  // null when unset or outside the capacity
-  int GetStringLength(int id) const;      // 0 when unset
-  std::u16string_view GetStringView(int id) const;
+  int64_t GetNumber(int id) const;          // kAbsent when unset or outside the capacity
+  // Null when unset or outside the capacity. The text is NUL-terminated and stays valid until
+  // the record next changes (a Set, CopyFrom, Decode or assignment) or is destroyed.
+  const char16_t* GetString(int id) const;
+  int GetStringLength(int id) const;        // 0 when unset
+  std::u16string_view GetStringView(int id) const;  // valid as long as GetString's pointer
 
   // Grows to at least the other's capacities, then copies the other's present strings and
-  // non-absent numbers; fields only this record has stay. The record type is not copied.
-  // False when growing or a string copy failed (the other fields are still copied).
+  // numbers; fields only this record has stay. The record type is not copied. False, with
+  // nothing changed, when memory runs out.
   bool CopyFrom(const FieldRecord& other);
 
   // Decodes the encoded record in bytes[start, start + length). Returns the record type
@@ -53,8 +64,10 @@ class FieldRecord {
   // A malformed field (tag below 32, a field number or length that comes out negative,
   // or a field that would reach the check character) stops decoding there: earlier fields
   // stay set and the record type is returned. GetDecodePosition tells where it stopped.
+  // Fields may come in any order; a field given twice keeps its last value.
   // Records of type 128 and above carry their string data unconverted: each byte becomes
   // one UTF-16 unit (so the raw bytes stay recoverable), within the field's own bytes.
+  // When memory runs out the record keeps the fields it had and the type is returned.
   int Decode(const unsigned char* bytes, int start, int length);
 
   int GetRecordType() const { return m_nRecordType; }
@@ -63,23 +76,40 @@ class FieldRecord {
   // Where the last Decode that passed its check stopped reading fields, as an index into
   // its bytes: start + length - 1 (the check character) when every field was read.
   int GetDecodePosition() const { return m_nDecodePosition; }
+  // Heap bytes the fields hold (the sizes reserved for them; the object itself not counted).
+  std::size_t MemoryUsage() const;
 
   friend void swap(FieldRecord& a, FieldRecord& b) noexcept;
 
  private:
-  bool GrowNumbers(int capacity);
-  bool GrowStrings(int capacity);
-  bool ReserveString(int id);
-  void StoreString(int id, char16_t* buffer, uint32_t length);
-  bool DecodeField(int end);
-  void ReleaseAll();
+  struct NumberField {
+    int32_t id;
+    int64_t value;
+  };
+  // A string's text sits at offset in the shared buffer, followed by its NUL.
+  struct StringField {
+    int32_t id;
+    uint32_t offset;
+    uint32_t length;
+  };
+  // Each list sorted by id, one entry per id (the decode scratch in wire order until sorted).
+  struct Fields {
+    std::vector<NumberField> numbers;
+    std::vector<StringField> strings;
+    std::vector<char16_t> text;
+    std::size_t unused = 0;  // units of text no string refers to any more
+  };
+
+  static Fields& DecodeScratch();
+  static int ReadFields(const unsigned char* bytes, int pos, int end, bool utf8, Fields& out);
+  const StringField* FindString(int id) const;
+  bool StoreString(int id, const char16_t* text, uint32_t length);
+  void Absorb(const Fields& in);
+  void Compact(std::size_t room);
 
   int32_t m_nStringCapacity = 0;
   int32_t m_nNumberCapacity = 0;
-  int64_t* m_pNumbers = nullptr;
-  uint32_t* m_pStringLengths = nullptr;
-  char16_t** m_ppStrings = nullptr;
-  const unsigned char* m_pDecodeBuffer = nullptr;
+  Fields m_fields;
   int32_t m_nDecodePosition = 0;
   int32_t m_nRecordType = -1;
 };

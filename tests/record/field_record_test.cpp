@@ -3,241 +3,185 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <memory>
+#include <cstdlib>
+#include <functional>
+#include <new>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "platform/codepage.h"
 #include "sim/record_encoder.h"
+
+static int g_failIn = -1;  // when n >= 0, the n-th allocation from then on fails
+void* operator new(std::size_t n) {
+  void* p = g_failIn >= 0 && g_failIn-- == 0 ? nullptr : std::malloc(n ? n : 1);
+  return p ? p : throw std::bad_alloc();
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return std::malloc(n ? n : 1); }
+// Out of line, or the compiler sees free() meet a pointer from new and warns.
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace kdx {
 namespace {
 
 using sim::FrameRecord;
+using Bytes = const unsigned char*;
 
-// Decodes from an exact-size heap copy, so that AddressSanitizer sees any read past the bytes.
-int DecodeExact(FieldRecord& r, const std::string& bytes) {
-  auto copy = std::make_unique<unsigned char[]>(bytes.size());
-  std::copy(bytes.begin(), bytes.end(), copy.get());
-  return r.Decode(copy.get(), 0, static_cast<int>(bytes.size()));
+// The present fields (strings in UTF-8, "!" when not NUL-terminated), the capacities unless
+// the defaults, and where decoding stopped unless at `end`.
+std::string Describe(const FieldRecord& r, int end = 0) {
+  std::string out;
+  for (int id = 0; id < r.GetNumberCapacity(); ++id)
+    if (r.GetNumber(id) != kAbsent) out += " n" + std::to_string(id) + "=" + std::to_string(r.GetNumber(id));
+  for (int id = 0; id < r.GetStringCapacity(); ++id)
+    if (const char16_t* s = r.GetString(id))
+      out += " s" + std::to_string(id) + "=" + Utf16ToUtf8(r.GetStringView(id)) + (s[r.GetStringLength(id)] ? "!" : "");
+  if (r.GetNumberCapacity() != 96 || r.GetStringCapacity() != 16)
+    out += " cap=" + std::to_string(r.GetNumberCapacity()) + "/" + std::to_string(r.GetStringCapacity());
+  if (end && r.GetDecodePosition() != end) out += " stop@" + std::to_string(r.GetDecodePosition());
+  return out.empty() ? out : out.substr(1);
 }
 
-// Each row: the bytes after numeric tag 32 (field 0), and the value they hold.
-TEST(Decode, NumberValueClasses) {
-  constexpr uint64_t k224p8 = 224ULL * 224 * 224 * 224 * 224 * 224 * 224 * 224;
-  const std::pair<std::string, int64_t> cases[] = {
-      {"\x20", 0}, {"\x5F", 63}, {"\x60\x20", 0}, {"\x6F\xFF", 3583}, {"\x7F\xFF\xFF", 802815},
-      {"\x8F\xFF\xFF\xFF\xFF", 40282095615LL}, {"\x91\x85\xF5\x55\xA7\xD2\x89\xD2\x5F", INT64_MAX},
-      {"\xA0", 0}, {"\xBF", -31}, {"\xC1\x20", -224}, {"\xF1\x85\xF5\x55\xA7\xD2\x89\xD2\x5F", -INT64_MAX},
-      {std::string(1, '\0'), kAbsent}, {"\x1F", kAbsent},
-      // Beyond 64 bits the arithmetic wraps as signed 64-bit does, without undefined behaviour.
-      {"\x9F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", static_cast<int64_t>(16 * k224p8 - 1)},
-  };
-  for (const auto& [value, expected] : cases) {
+// Each row: record type, fields, the record they make. ' ' and '!' are the digits 0 and 1.
+TEST(Decode, FieldsValuesAndMalformedInput) {
+  const std::string stop = "n1=5 stop@3";
+  const std::tuple<int, std::string, std::string> rows[] = {
+      // Each value class from its lowest tag (the encoder's round trip covers the largest values);
+      // tags below 32 set absent; beyond 64 bits values wrap.
+      {1, "\x20\x5F\x21\x60!\x22\x70 !\x23\x80   !\x24\x90       !", "n0=63 n1=1 n2=1 n3=1 n4=1"},
+      {1, "\x20\xA0\x21\xBF\x22\xC0!\x23\xD0 !\x24\xE0   !\x25\xF0       !", "n0=0 n1=-31 n2=-1 n3=-1 n4=-1 n5=-1"},
+      {1, "\x20\xDF\xFF\xFF\x21\xEF\xFF\xFF\xFF\xFF", "n0=-802815 n1=-40282095615"},
+      {1, std::string("\x20!\x20\x1F\x21!\x21\0", 8), ""}, {1, "\x20\x9F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", "n0=9181731332487643135"},
+      // Field tags; capacities grow to exactly the highest id; an empty string stays absent; any
+      // order, the last of an id winning.
+      {1, "\x90\x48\x20\x22" "ab\x8F\xFF\x20\xC0", "n3583=0 s40=ab cap=3584/41"},
+      {1, "\x25\x21\x23\x22\x25\x23\xD1q\xD2st", "n3=2 n5=3 s1=st"},
+      // UTF-8 below type 128, malformed sequences converted as everywhere; raw bytes from 128.
+      {127, "\xC2\xC3\xA9", "s0=é"}, {128, "\xC3" "a\xC3\xA9", "s0=aÃ©"}, {127, "\xC3\xE0\x80\x80", "s0=\uFFFD\uFFFD\uFFFD"},
+      {127, "\xC3\xED\xA0\x80", "s0=\uFFFD\uFFFD\uFFFD"}, {127, "\xC4\xF0\x9F\x98\x80", "s0=\U0001F600"},
+      {127, "\xC5" "a\xC3\xA9\xE4\xB8\x80!!", "n1=1 s0=aé\uFFFD\uFFFD"}, {127, "\xC6\xE4\xB8" "A\xE4" "AB", "s0=\uFFFD\uFFFDA\uFFFDAB"},
+      // A malformed field (tag below 32, negative id or length) or a truncated one stops decoding.
+      {9, "!%\x1F\x22%", stop}, {9, std::string("!%\x80\0 \x22%", 7), stop}, {9, std::string("!%\x90\x10 !\x22%", 8), stop},
+      {9, "!%\xA0\x10\x22%", stop}, {9, "!%\x90 \x1F\x30\x22%", stop}, {9, "!% ", stop}, {9, "!%\x80", stop},
+      {9, "!%\x80!", stop}, {9, "!% \x90  ", stop}, {9, "!%\xA0", stop}, {9, "!%\x90H ", stop}, {9, "!%\xC5" "abcd", stop},
+      {9, "!%\x90H \x22" "a", stop}};
+  for (const auto& [type, fields, expected] : rows) {
+    const std::string bytes = FrameRecord(type, fields);
+    const std::vector<unsigned char> exact(bytes.begin(), bytes.end());  // AddressSanitizer sees reads past it
     FieldRecord r;
-    r.SetNumber(0, 12345);  // proves that "set absent" really overwrites
-    ASSERT_EQ(DecodeExact(r, FrameRecord(7, "\x20" + value)), 7) << int(uint8_t(value[0]));
-    EXPECT_EQ(r.GetNumber(0), expected) << int(uint8_t(value[0]));
+    EXPECT_EQ(r.Decode(exact.data(), 0, static_cast<int>(exact.size())), type) << expected;
+    EXPECT_EQ(Describe(r, static_cast<int>(fields.size()) + 1), expected);
   }
 }
 
-TEST(Decode, CheckCharacterAcceptsTheRuleAndRejectsOffByOne) {
-  const std::pair<std::string, unsigned char> rows[] = {
-      {"", 48}, {"\x5F\x5F", 110}, {"\x20\x5F", 239}, {"\x20\x20", 176}, {"\x3F\x20", 207}};
-  for (const auto& [fields, check] : rows) {
-    FieldRecord good;
-    EXPECT_EQ(DecodeExact(good, "\x41" + fields + char(check)), 0x41) << int(check);
-    for (int delta : {-1, 1}) {
-      FieldRecord bad;
-      bad.SetNumber(3, 9);
-      EXPECT_EQ(DecodeExact(bad, "\x41" + fields + char(check + delta)), -1);
-      EXPECT_EQ(bad.GetRecordType(), -1);
-      EXPECT_EQ(bad.GetNumber(0), kAbsent);  // nothing of the record is used
-      EXPECT_EQ(bad.GetNumber(3), 9);
-    }
+// Each row: bytes, start, length, and the result, record type and fields after decoding into
+// a record with n0=9. The check character: the field bytes' sum modulo 128 (v), plus 48 below
+// 64, else plus 112.
+TEST(Decode, ChecksTheRecordAndItsRange) {
+  const std::string kept = "-1 -1 n0=9", framed = "garbage" + FrameRecord(6, "\x21\x25") + "trailing";
+  const std::tuple<std::string, int, int, std::string> rows[] = {
+      {"A0", 0, 2, "65 65 n0=9"}, {"A1", 0, 2, kept}, {"A  \xB0", 0, 4, "65 65 n0=0"}, {"A  \xAF", 0, 4, kept},
+      {"A \x1Fo", 0, 4, "65 65 "}, {"A \x1Fp", 0, 4, kept}, {"A\xC1yj", 0, 4, "65 65 n0=9 s0=y"},
+      {framed, 7, 4, "6 6 n0=9 n1=5"}, {"", 0, 2, kept}, {framed, -1, 2, kept}, {framed, 7, 1, kept},
+      {framed, 7, -5, kept}, {framed, INT_MAX - 1, 2, kept}, {framed, 1, INT_MAX, kept}};
+  for (const auto& [bytes, start, length, expected] : rows) {
+    FieldRecord r;
+    r.SetNumber(0, 9);
+    const int result = r.Decode(bytes.empty() ? nullptr : reinterpret_cast<Bytes>(bytes.data()), start, length);
+    EXPECT_EQ(std::to_string(result) + " " + std::to_string(r.GetRecordType()) + " " + Describe(r), expected);
   }
 }
 
-TEST(Decode, FieldTagsAddressTheirFieldsAndGrowExactly) {
+TEST(FieldRecord, SetGetGrowthAndMemory) {
   FieldRecord r;
-  const std::string fields = std::string("\x90\x48") + "\x20\x22" + "ab"  // string 40 via tag 144
-                             + "\x80\x84\x45"          // numeric 100 = 37
-                             + "\x8F\xFF\x20"          // numeric 3583 = 0
-                             + "\xA5\x23\xE5\xA7\x94"  // string 5 (tag 160): "委"
-                             + "\xF3xyz"               // string 3 (tag 192 form), length 3
-                             + "\xC0";                 // string 0, length 0: left absent
-  ASSERT_EQ(r.GetStringCapacity(), 16);
-  ASSERT_EQ(DecodeExact(r, FrameRecord(1, fields)), 1);
-  EXPECT_EQ(r.GetStringView(40), u"ab");
-  EXPECT_EQ(r.GetStringCapacity(), 41);
-  EXPECT_EQ(r.GetNumber(100), 37);
-  EXPECT_EQ(r.GetNumber(3583), 0);
-  EXPECT_EQ(r.GetNumberCapacity(), 3584);
-  EXPECT_EQ(r.GetStringView(5), u"委");
-  EXPECT_EQ(r.GetStringView(3), u"xyz");
-  EXPECT_EQ(r.GetString(0), nullptr);
-  EXPECT_EQ(r.GetDecodePosition(), static_cast<int>(fields.size()) + 1);
-  // Record types from 128 carry one byte per character, not UTF-8.
-  ASSERT_EQ(DecodeExact(r, FrameRecord(200, "\xC3" "a\xE5\xFF")), 200);
-  EXPECT_EQ(r.GetStringView(0), (std::u16string{u'a', 0xE5, 0xFF}));
+  ASSERT_TRUE(r.SetNumber(95, -7) && r.SetNumber(94, 5) && r.SetNumber(200, 8) && r.SetNumber(94, kAbsent) &&
+              r.SetString(20, u"舊的") && r.SetString(20, u"新\U0001F600") && r.SetString(19, u"x") &&
+              r.SetString(1, nullptr, 0) && r.SetString(FieldRecord::kMaxFieldNumber, u"y"));  // "" is present
+  const std::string set = "n95=-7 n200=8 s1= s19=x s20=新\U0001F600 s65535=y cap=201/65536";
+  EXPECT_EQ(Describe(r), set);
+  EXPECT_FALSE(r.SetNumber(FieldRecord::kMaxFieldNumber + 1, 1) || r.SetNumber(INT_MAX, 1) || r.SetNumber(-1, 1) ||
+               r.SetString(INT_MAX, u"x") || r.SetString(-1, u"x") || r.SetString(3, nullptr, 4) || r.SetString(3, u"x", -1));
+  EXPECT_EQ(Describe(r), set);
+  EXPECT_LT(r.MemoryUsage(), 1000u);  // memory follows the fields, not the highest id
+  for (const auto& [strings, numbers, expected] : {std::tuple(0, 0, "cap=0/0 0"), std::tuple(-3, 5, "cap=5/0 0"),
+                                                   std::tuple(INT_MAX, 2, "cap=2/0 0"), std::tuple(65536, 96, "cap=96/65536 0")})
+    EXPECT_EQ(Describe(FieldRecord(strings, numbers)) + " " + std::to_string(FieldRecord(strings, numbers).MemoryUsage()), expected);
+  // A record's own strings as the source, whether its buffer then moves or not.
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(r.SetString(100 + i, r.GetString(20), r.GetStringLength(20)));
+  ASSERT_TRUE(r.SetString(20, r.GetString(20) + 1, 2));
+  // Overwriting again and again reuses the room of the texts replaced.
+  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(r.SetString(2 + i % 2, std::u16string(i % 7 * 10, u'x')));
+  EXPECT_TRUE(r.MemoryUsage() < 4000 && r.GetStringView(20) == u"\U0001F600" && r.GetStringView(119) == u"新\U0001F600");
 }
 
-// Malformed fields stop decoding there; the field before is kept, the one after not reached,
-// and nothing is read past the check character.
-TEST(Decode, MalformedOrTruncatedFieldsStopDecodingInside) {
-  const std::string malformed[] = {"\x1F", std::string("\x80\x00\x20", 3), std::string("\x90\x10\x20\x21", 4),
-                                   "\xA0\x10", "\x90\x20\x1F\x30"};  // tag < 32, negative id, negative length
-  for (const auto& fields : malformed) {
-    FieldRecord r;
-    ASSERT_EQ(DecodeExact(r, FrameRecord(9, "\x21\x25" + fields + "\x22\x25")), 9);
-    EXPECT_EQ(r.GetNumber(1), 5);
-    EXPECT_EQ(r.GetNumber(2), kAbsent);
-    EXPECT_EQ(r.GetDecodePosition(), 3);
-  }
-  const std::string truncated[] = {"\x20",         "\x80",         "\x80\x21",   "\x20\x90\x20\x20",
-                                   "\x20\x8F\xFF", "\xA0",         "\x90\x48\x20", "\xC5" "abcd",
-                                   "\xA1\x25" "ab", "\x90\x48\x20\x22" "a"};
-  for (const auto& fields : truncated) {
-    FieldRecord r;
-    EXPECT_EQ(DecodeExact(r, FrameRecord(3, "\x21\x25" + fields)), 3);
-    EXPECT_EQ(r.GetNumber(1), 5);
-    EXPECT_EQ(r.GetDecodePosition(), 3);
-    EXPECT_EQ(r.GetString(0), nullptr);
-    EXPECT_EQ(r.GetString(1), nullptr);
-  }
-}
-
-TEST(Decode, RejectsUnusableRangesWithoutReading) {
-  const unsigned char record[] = {5, '0'};
-  const std::tuple<const unsigned char*, int, int> rows[] = {
-      {nullptr, 0, 2}, {record, -1, 2}, {record, 0, 1}, {record, 0, 0}, {record, 0, -5}, {record, INT_MAX - 1, 2},
-      {record, 1, INT_MAX}};
-  for (const auto& [bytes, start, length] : rows) {
-    FieldRecord r;
-    EXPECT_EQ(r.Decode(bytes, start, length), -1) << start << " " << length;
-  }
-  FieldRecord r;
-  EXPECT_EQ(r.Decode(record, 0, 2), 5);
-  const std::string framed = "garbage" + FrameRecord(6, "\x21\x25") + "trailing";
-  EXPECT_EQ(r.Decode(reinterpret_cast<const unsigned char*>(framed.data()), 7, 4), 6);
-  EXPECT_EQ(r.GetNumber(1), 5);
-}
-
-TEST(FieldRecord, SetGetAndGrowth) {
-  FieldRecord r;
-  EXPECT_EQ(r.GetRecordType(), -1);
-  EXPECT_EQ(r.GetNumber(96), kAbsent);
-  EXPECT_EQ(r.GetNumber(-1), kAbsent);
-  EXPECT_EQ(r.GetString(-1), nullptr);
-  ASSERT_TRUE(r.SetNumber(95, -7));
-  EXPECT_EQ(r.GetNumberCapacity(), 96);
-  ASSERT_TRUE(r.SetNumber(200, 8));
-  EXPECT_EQ(r.GetNumberCapacity(), 201);
-  EXPECT_EQ(r.GetNumber(95), -7);
-  EXPECT_EQ(r.GetNumber(199), kAbsent);
-  ASSERT_TRUE(r.SetString(20, u"舊的"));
-  ASSERT_TRUE(r.SetString(20, u"新\U0001F600"));
-  EXPECT_EQ(r.GetStringView(20), u"新\U0001F600");
-  EXPECT_EQ(r.GetString(20)[3], u'\0');
-  EXPECT_EQ(r.GetStringCapacity(), 21);
-  ASSERT_TRUE(r.SetString(1, nullptr, 0));  // an empty text is still a present field
-  ASSERT_NE(r.GetString(1), nullptr);
-  EXPECT_EQ(r.GetStringLength(1), 0);
-
-  // Refused without allocating: bad ids, huge ids, bad lengths.
-  EXPECT_TRUE(r.SetNumber(FieldRecord::kMaxFieldNumber, 1));
-  EXPECT_EQ(r.GetNumberCapacity(), FieldRecord::kMaxFieldNumber + 1);
-  EXPECT_FALSE(r.SetNumber(FieldRecord::kMaxFieldNumber + 1, 1) || r.SetNumber(INT_MAX, 1) || r.SetNumber(-1, 1));
-  EXPECT_FALSE(r.SetString(INT_MAX, u"x") || r.SetString(-1, u"x"));
-  EXPECT_FALSE(r.SetString(3, nullptr, 4) || r.SetString(3, u"x", -1));
-  EXPECT_EQ(r.GetStringCapacity(), 21);
-}
-
-TEST(FieldRecord, ConstructionCapacities) {
-  const std::tuple<int, int, int> rows[] = {{0, 0, 0}, {-3, 5, 0}, {INT_MAX, 2, 0},
-                                            {FieldRecord::kMaxFieldNumber + 1, 1, FieldRecord::kMaxFieldNumber + 1}};
-  for (const auto& [strings, numbers, expected] : rows) {
-    FieldRecord r(strings, numbers);
-    EXPECT_EQ(r.GetStringCapacity(), expected);
-    EXPECT_EQ(r.GetNumberCapacity(), numbers);
-    EXPECT_TRUE(r.SetString(3, u"grows from any capacity"));
-    EXPECT_EQ(r.GetStringCapacity(), std::max(expected, 4));
-  }
-}
-
-TEST(FieldRecord, CopyFromMergesPresentFieldsOnly) {
-  FieldRecord target(2, 2);
-  target.SetNumber(0, 1);
-  target.SetNumber(1, 2);
-  target.SetString(0, u"mine");
-  FieldRecord other;
-  ASSERT_EQ(other.Decode(reinterpret_cast<const unsigned char*>(FrameRecord(77, "").data()), 0, 2), 77);
-  other.SetNumber(1, 20);
-  other.SetNumber(50, 500);
-  other.SetString(1, u"theirs");
-  other.SetString(0, u"");
-
-  ASSERT_TRUE(target.CopyFrom(other));
-  EXPECT_EQ(target.GetNumberCapacity(), 96);
-  EXPECT_EQ(target.GetStringCapacity(), 16);
-  EXPECT_EQ(target.GetNumber(0), 1);  // absent in the other: kept
-  EXPECT_EQ(target.GetNumber(1), 20);
-  EXPECT_EQ(target.GetNumber(50), 500);
-  EXPECT_EQ(target.GetStringView(1), u"theirs");
-  EXPECT_NE(target.GetString(0), nullptr);  // a present empty string is copied as such
-  EXPECT_EQ(target.GetStringLength(0), 0);
-  EXPECT_EQ(target.GetRecordType(), -1);
-  ASSERT_TRUE(target.CopyFrom(target));
-  EXPECT_EQ(target.GetNumber(50), 500);
-
-  // Copies are deep and keep the record type; a moved-from record is empty.
-  FieldRecord copy(other);
-  EXPECT_EQ(copy.GetRecordType(), 77);
-  EXPECT_NE(copy.GetString(1), other.GetString(1));
-  FieldRecord assigned(1, 1);
+TEST(FieldRecord, CopiesTakePresentFieldsInExactMemory) {
+  FieldRecord target(2, 2), other, assigned(1, 1), fresh, number, string;
+  ASSERT_EQ(other.Decode(reinterpret_cast<Bytes>(FrameRecord(77, "").data()), 0, 2), 77);
+  ASSERT_TRUE(target.SetNumber(0, 1) && target.SetNumber(1, 2) && target.SetString(0, u"mine") &&
+              other.SetNumber(1, 20) && other.SetNumber(50, 500) && other.SetString(1, u"a longer text, overwritten") &&
+              other.SetString(1, u"theirs") && other.SetString(0, u"") && target.CopyFrom(other) &&
+              target.CopyFrom(target) && fresh.CopyFrom(target) && number.SetNumber(1, 1) && string.SetString(1, u""));
+  const std::string merged = "n0=1 n1=20 n50=500 s0= s1=theirs";
+  EXPECT_EQ(Describe(target) + " " + std::to_string(target.GetRecordType()), merged + " -1");
+  // Stored copies carry no spare room: 3 numbers, 2 strings, 6 units of text besides terminators.
+  for (const FieldRecord& stored : {FieldRecord(target), fresh})
+    EXPECT_EQ(stored.MemoryUsage(), 3 * FieldRecord(number).MemoryUsage() + 2 * FieldRecord(string).MemoryUsage() + 12);
+  EXPECT_EQ(FieldRecord(other).GetRecordType(), 77);
   assigned = target;
   target.SetString(1, u"changed");
-  EXPECT_EQ(assigned.GetStringView(1), u"theirs");
   FieldRecord moved(std::move(assigned));
-  EXPECT_EQ(moved.GetNumber(50), 500);
-  EXPECT_EQ(assigned.GetNumberCapacity(), 0);  // NOLINT: checking the moved-from state
+  EXPECT_EQ(Describe(moved) + " / " + Describe(assigned), merged + " / cap=0/0");  // NOLINT: moved from
+}
+
+// Whichever allocation fails, a change is refused whole and the record stays as it was.
+TEST(FieldRecord, OutOfMemoryChangesNothing) {
+  FieldRecord base, other;
+  ASSERT_TRUE(base.SetNumber(2, 2) && base.SetString(1, std::u16string(60, u'x')) && base.SetString(3, u"three and more") &&
+              base.SetString(1, u"now short") && other.SetString(7, u"seven"));  // base has text to reclaim
+  const std::string wire = FrameRecord(6, "\x29\x29\xC2on");
+  const std::function<bool(FieldRecord&)> changes[] = {
+      [](FieldRecord& r) { return r.SetString(4, u"a new text, long enough to grow the buffer"); },
+      [](FieldRecord& r) { return r.SetString(3, u"an old one grown longer"); },
+      [](FieldRecord& r) { return r.SetString(5, r.GetString(3), r.GetStringLength(3)); },
+      [](FieldRecord& r) { return r.SetNumber(5, 5); }, [&](FieldRecord& r) { return r.CopyFrom(other); },
+      [&](FieldRecord& r) { return r.Decode(reinterpret_cast<Bytes>(wire.data()), 0, 7) == 6 && r.GetNumber(9) == 9; }};
+  for (const auto& change : changes) {
+    FieldRecord want(base);
+    ASSERT_TRUE(change(want));
+    for (int fail = 0, failed = 1; failed; ++fail) {
+      FieldRecord r(base);
+      g_failIn = fail;
+      const bool done = change(r);
+      failed = g_failIn < 0;
+      g_failIn = -1;
+      EXPECT_EQ(Describe(r), Describe(done ? want : base)) << fail;
+    }
+  }
 }
 
 // Each row: the text, the bytes it holds, the output capacity and the result (-1: too small).
 TEST(RecordText, DecodesGroupsAndRespectsCapacity) {
   const std::tuple<std::u16string, std::string, int, int> cases[] = {
-      {u"AAAAAAA ", std::string(7, '\x21'), 8, 7},                       // 8 characters, 7 bytes
-      {u"AAAAAAA\x7F", "\xA1\xA1\xA1\xA1\xA1\x21\xA1", 8, 7},            // carrier bits
-      {u"\u00BF\u00DF      ", std::string("\x5F\x7F\0\0\0\0\0", 7), 8, 7},  // high characters
-      {u"AAAAAAA !", std::string(7, '\x21') + "\x81", 9, 8},             // 9 characters, 8 bytes
-      {u"AAAAAAA \"", std::string(7, '\x21') + "\x02", 9, 8},            // a lone even character
-      {u"AAAAAAA A!", std::string(7, '\x21') + "\xA1", 9, 8},            // 10 characters, 8 bytes
-      {u"A!\r\n", "\xA1", 2, 1},           {u"A!\n\r", "\x21\x81", 3, 2},  // only a final CR LF goes
-      {u"", "", 1, 0},                     {u"AAAAAAA ", "", 7, -1},
-  };
+      {u"\u00BF\u00DF \u0160    ", std::string("\x5F\x7F\0\0\0\0\0", 7), 8, 7},  // 8 characters, 7 bytes
+      {u"\x7F\x80\x81\x7F\x80\x81\x21\u0175", "\xDF\x60\xA1\x5F\xE0\x21\x01", 8, 7},  // 127 to 129, carrier bits
+      // 9 characters give 8 bytes, the last one its own carrier; so do 10.
+      {u"AAAAAAA !", std::string(7, '\x21') + "\x81", 9, 8}, {u"AAAAAAA A!", std::string(7, '\x21') + "\xA1", 9, 8},
+      {u"A!\r\n", "\xA1", 2, 1}, {u"A!\n\r", "\x21\x81", 3, 2}, {u"", "", 1, 0}, {u"", "", 0, -1}, {u"AAAAAAA ", "", 7, -1}};
   for (const auto& [text, bytes, capacity, result] : cases) {
-    SCOPED_TRACE(std::string(text.begin(), text.end()));
-    std::string body;  // a reply body's bytes, one per character, decode the same
-    for (char16_t ch : text) body += static_cast<char>(ch);
-    for (bool wide : {true, false}) {
-      auto out = std::make_unique<unsigned char[]>(static_cast<std::size_t>(capacity));
-      std::fill_n(out.get(), capacity, 0xEE);
-      const int n = static_cast<int>(text.size());
-      ASSERT_EQ(wide ? DecodeRecordText(out.get(), capacity, text.data(), n)
-                     : DecodeRecordText(out.get(), capacity, body.data(), n),
-                result);
-      if (result < 0) {
-        for (int i = 0; i < capacity; ++i) EXPECT_EQ(out[i], 0xEE) << "wrote byte " << i;
-      } else {
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(out.get()), result), bytes);
-        EXPECT_EQ(out[result], 0);
-      }
-    }
+    std::string out(static_cast<std::size_t>(capacity), '\xEE');
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    EXPECT_EQ(DecodeRecordText(o, capacity, text.data(), static_cast<int>(text.size())), result) << out;
+    EXPECT_EQ(out, result < 0 ? std::string(out.size(), '\xEE') : bytes + '\0' + out.substr(bytes.size() + 1));
   }
+  // A reply body's bytes, one per character; unusable arguments.
   unsigned char out[4] = {};
-  EXPECT_EQ(DecodeRecordText(nullptr, 4, u"ab", 2), -1);
-  EXPECT_EQ(DecodeRecordText(out, 0, u"", 0), -1);
-  EXPECT_EQ(DecodeRecordText(out, 4, u"ab", -1), -1);
-  EXPECT_EQ(DecodeRecordText(out, 4, static_cast<const char16_t*>(nullptr), 2), -1);
+  EXPECT_TRUE(DecodeRecordText(out, 4, "\x80\xA1\r\n", 4) == 1 && out[0] == 0xE0);
   EXPECT_EQ(DecodeRecordText(out, 4, static_cast<const char*>(nullptr), 0), 0);
+  const std::tuple<unsigned char*, const char16_t*, int> unusable[] = {{nullptr, u"ab", 2}, {out, nullptr, 2}, {out, u"ab", -1}};
+  for (const auto& [o, text, length] : unusable)
+    EXPECT_EQ(DecodeRecordText(o, 4, text, length), -1);
 }
 
 }  // namespace
