@@ -65,7 +65,8 @@ HRESULT ParseNumber(std::u16string_view text, ParsedNumber* out) {
   }
   if (pos != s.size()) return DISP_E_TYPEMISMATCH;
 
-  std::string number = (negative ? "-" : "") + s.substr(body);
+  std::string number = s.substr(body);
+  if (negative) number.insert(number.begin(), '-');
   const char* first = number.data();
   const char* last = first + number.size();
   if (!fraction && !exponent) {
@@ -201,7 +202,7 @@ std::u16string FormatReal(Real x) {
   std::string out = negative ? "-" : "";
   if (exp >= 15 || exp < -6) {
     out += digits[0];
-    if (digits.size() > 1) out += "." + digits.substr(1);
+    if (digits.size() > 1) out.append(".").append(digits, 1);
     const std::string magnitude = std::to_string(exp < 0 ? -exp : exp);
     out += std::string(exp < 0 ? "E-" : "E+") + (magnitude.size() < 2 ? "0" : "") + magnitude;
   } else if (exp >= 0) {

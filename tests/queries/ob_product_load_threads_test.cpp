@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "common/control_util.h"
+#include "queries/HttpQuery.h"
 #include "queries/ObProductTable.h"
 #include "sim/SimWebServices.h"
 
@@ -68,6 +69,22 @@ TEST(ObProductLoadSettings, HostAndBrokerDefaultToTheLogInValues) {
     EXPECT_EQ(web.Requests().back().target, c.target);
     EXPECT_FALSE(h.ctrl->m_mapObProductCode.empty());  // the services' default list
   }
+}
+
+// A list past the reply limit is not loaded: the failure box, and a Log line saying why.
+TEST(ObProductLoadSettings, AListOverTheLimitIsRefusedWithALogLine) {
+  RecordedBoxes boxes;
+  sim::SimWebServices web;
+  ControlHarness h;
+  const ReplyLimits saved = GetReplyLimits();
+  SetReplyLimits({100, saved.maxRows});
+  h.ctrl->m_mapProfile[u"ObProductHost"] = CString::FromUtf8(web.Address());
+  h.ctrl->LoadObProductTable();
+  SetReplyLimits(saved);
+  EXPECT_EQ(h.events.Logs(0),
+            Strings{"Product list over the limit of 100 bytes,URL=http://" + web.Address() + "/ob-bin/obstkid.cgi?ARG=*,ZAZUZO"});
+  EXPECT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_TRUE(h.ctrl->m_mapObProductCode.empty());
 }
 
 }  // namespace
