@@ -185,26 +185,18 @@ std::size_t StringLength(const char16_t* s) { return std::char_traits<char16_t>:
 
 // RtlUnicodeStringToInteger with base 0.
 uint32_t ParseInteger(Text s) {
-  std::size_t i = 0;
-  while (i < s.size() && s[i] <= u' ') ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == u'-' || s[i] == u'+')) negative = s[i++] == u'-';
-  uint32_t base = 10;
-  if (s.size() - i >= 2 && s[i] == u'0') {
-    switch (s[i + 1]) {
-      case u'x': base = 16; i += 2; break;
-      case u'o': base = 8; i += 2; break;
-      case u'b': base = 2; i += 2; break;
-      default: break;
-    }
-  }
+  while (!s.empty() && s.front() <= u' ') s.remove_prefix(1);
+  const bool negative = s.starts_with(u'-');
+  if (negative || s.starts_with(u'+')) s.remove_prefix(1);
+  const Text prefix = s.substr(0, 2);
+  const uint32_t base = prefix == u"0x" ? 16 : prefix == u"0o" ? 8 : prefix == u"0b" ? 2 : 10;
+  if (base != 10) s.remove_prefix(2);
   uint32_t total = 0;
-  for (; i < s.size(); ++i) {
-    char16_t c = s[i];
+  for (char16_t c : s) {
     uint32_t digit = c >= u'0' && c <= u'9'   ? c - u'0'
-                     : c >= u'A' && c <= u'Z' ? c - u'A' + 10
-                     : c >= u'a' && c <= u'z' ? c - u'a' + 10
-                                              : UINT32_MAX;
+                     : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                     : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                              : UINT32_MAX;  // no base goes past 16
     if (digit >= base) break;
     total = total * base + digit;
   }
