@@ -256,10 +256,11 @@ struct PrivateProfile::Data {
 
 PrivateProfile::Data::Data(std::u16string decoded) : text(std::move(decoded)) {
   const Text all = text;
-  auto at = [&](Text part) { return static_cast<uint32_t>(part.data() - all.data()); };
+  const char16_t* const chars = all.data();  // the scan below is the hot loop of a large file
+  auto at = [&](Text part) { return static_cast<uint32_t>(part.data() - chars); };
   for (std::size_t pos = 0; pos < all.size();) {
     std::size_t end = pos;
-    for (const char16_t* c = all.data(); end < all.size() && c[end] != u'\r' && c[end] != u'\n' && c[end];) ++end;
+    while (end < all.size() && chars[end] != u'\r' && chars[end] != u'\n' && chars[end] != u'\0') ++end;
     Text line = Trim(all.substr(pos, end - pos));
     pos = end + 1;
     if (line.empty() || line.front() == u';') continue;

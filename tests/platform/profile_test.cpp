@@ -14,16 +14,16 @@ namespace {
 
 using namespace std::string_literals;
 
-// UTF-8 with BOM. The [Login] lines are what each lookup below is about; the other sections
-// group their cases.
+// UTF-8 with BOM; a NUL ends a line too. The [Login] lines are what each lookup below is
+// about; the other sections group their cases.
 const std::string kMain =
     "\xEF\xBB\xBForphan=before any section\n[Login]\r\n  LoginURL  =  http://h/?a=b  \r\n"
     "Dup=1st\r\ndup=2\r\n; Password=secret\r\n\r\nCompany=\"Quoted Value\"\r\nProduct='single'\r\n"
-    "Mixed=\"mis'\r\nLone=\"\r\nEmptyQuoted=\"\"\r\n  BareLine  \r\n=eq\r\nTwo = a=b\r\n"
+    "Mixed=\"mis'\r\nLone=\"\r\nEmptyQuoted=\"\"\r\n  BareLine  \0=eq\r\nTwo = a=b\r\n"
     "Sp   =   \r\n\v\tTabs\t=\f\ttabbed\t\r\n[ Spaced Section ] trailing text\nk=v\n[NoClose\n[a]b]\nx=1\n[]\n"
     "[login]\nLoginURL=second section\nExtra=x\n[Ärger Раздел ｗｉｄｅ]\nКлюч az éùÿ ăĵļōż βςτ ёѣҍ=folded\n"
     "[Small]\na = 1\nbb=22\n;c=3\nbare\n[Ints]\nneg=-1\nlead=\" 42\"\nhex=0xAaFf\nupHex=0X1F\nnegHex=-0x10\nbin=0b102\n"
-    "oct=0o17\nabc=abc\nblank=\" \"\nempty=\nmixed=12abc\nwrap=4294967297\nlong=00000000000000000042\n[Empty]";
+    "oct=0o17\nabc=abc\nblank=\" \"\nempty=\nmixed=12abc\nwrap=4294967297\nlong=00000000000000000042\n[Empty]"s;
 
 // Each test gets a fresh directory that also serves as the profile directory.
 class Profile : public ::testing::Test {
