@@ -11,7 +11,7 @@ namespace {
 // The last row is past U+10FFFF.
 TEST(CodePage, Utf8FollowsWindowsReplacementRules) {
   const std::pair<std::string, std::u16string> cases[] = {
-      {"a\xE5\xA7", u"a\uFFFD\uFFFD"},          {"\x80x", u"\uFFFDx"},  // truncated, stray continuation
+      {"a\xE5\xA7", u"a\uFFFD\uFFFD"}, {"\x84\x80\x80\x80x", u"\uFFFD\uFFFD\uFFFD\uFFFDx"},  // cut short, strays
       {"\xC0\xAF", u"\uFFFD\uFFFD"},            {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},  // overlong
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // a surrogate
       {"\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF", u"\u0080\u07FF\u0800\uFFFF"},  // each length's first and last
