@@ -44,7 +44,7 @@ std::optional<Out> IconvConvert(const char* to, const char* from, const In* data
   using OutChar = typename Out::value_type;
   char* in = const_cast<char*>(reinterpret_cast<const char*>(data));
   std::size_t inLeft = count * sizeof(In);
-  char buffer[4096];
+  char buffer[4096];  // any size does: iconv stops at E2BIG and the loop goes on
   while (inLeft > 0) {
     char* outPtr = buffer;
     std::size_t outLeft = sizeof buffer;

@@ -112,7 +112,8 @@ Text Trim(Text s) {
 // ---- case-insensitive names --------------------------------------------------------------
 
 // Lower-case ranges and the offset to their capitals. Step 2: only every other code point
-// from `first` is lower case (the alternating Latin Extended-A and Cyrillic pairs).
+// from `first` is lower case (the alternating Latin Extended-A and Cyrillic pairs); a range
+// of one code point reads the same with either step.
 struct FoldRange {
   char16_t first, last;
   int delta;
@@ -143,9 +144,9 @@ bool SameName(Text a, Text b) {
 }
 
 // ---- copying out -------------------------------------------------------------------------
+// The callers have returned already for a null buffer or a size of 0.
 
 uint32_t CopyString(Text s, char16_t* buffer, uint32_t size) {
-  if (!buffer || size == 0) return 0;
   std::size_t n = std::min<std::size_t>(s.size(), size - 1);
   std::copy_n(s.data(), n, buffer);
   buffer[n] = u'\0';
@@ -154,7 +155,6 @@ uint32_t CopyString(Text s, char16_t* buffer, uint32_t size) {
 
 // `list` holds each string followed by its NUL; the final NUL is added here.
 uint32_t CopyList(Text list, char16_t* buffer, uint32_t size) {
-  if (!buffer || size == 0) return 0;
   if (list.size() < size) {
     std::copy_n(list.data(), list.size(), buffer);
     buffer[list.size()] = u'\0';

@@ -20,7 +20,7 @@ TEST(CodePage, Utf8FollowsWindowsReplacementRules) {
     EXPECT_EQ(MultiByteToWide(CP_UTF8, bytes), text) << bytes;
     if (text.find(u'\uFFFD') == std::u16string::npos) { EXPECT_EQ(Utf16ToUtf8(text), bytes); }
   }
-  EXPECT_EQ(WideToMultiByte(CP_UTF8, u"a\xD800" u"b"), "a\xEF\xBF\xBD" "b");  // a lone surrogate
+  EXPECT_EQ(WideToMultiByte(CP_UTF8, u"a\xD800" u"b\xDFFF"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");  // lone surrogates
 }
 
 TEST(CodePage, AnsiIsBig5UnlessSetOtherwise) {
