@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace kdx {
@@ -39,10 +40,11 @@ std::optional<Out> IconvConvert(const char* to, const char* from, const In* data
   Out out;
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  const std::unique_ptr<void, int (*)(iconv_t)> closer(cd, iconv_close);  // also when append throws
   using OutChar = typename Out::value_type;
   char* in = const_cast<char*>(reinterpret_cast<const char*>(data));
   std::size_t inLeft = count * sizeof(In);
-  char buffer[4096];
+  char buffer[4096];  // any size does: iconv stops at E2BIG and the loop goes on
   while (inLeft > 0) {
     char* outPtr = buffer;
     std::size_t outLeft = sizeof buffer;
@@ -56,7 +58,6 @@ std::optional<Out> IconvConvert(const char* to, const char* from, const In* data
       inLeft -= skip;
     }
   }
-  iconv_close(cd);
   return out;
 }
 
@@ -118,7 +119,7 @@ std::size_t Utf8ToUtf16(const unsigned char* s, std::size_t n, char16_t* dst) {
 
 std::string Utf16ToUtf8(std::u16string_view t) {
   std::string out;
-  out.reserve(t.size());
+  out.reserve(t.size());  // every unit takes at least a byte; spares the first regrowths
   for (std::size_t i = 0; i < t.size(); ++i) {
     char32_t cp = t[i];
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < t.size() && t[i + 1] >= 0xDC00 && t[i + 1] <= 0xDFFF) {

@@ -112,7 +112,8 @@ Text Trim(Text s) {
 // ---- case-insensitive names --------------------------------------------------------------
 
 // Lower-case ranges and the offset to their capitals. Step 2: only every other code point
-// from `first` is lower case (the alternating Latin Extended-A and Cyrillic pairs).
+// from `first` is lower case (the alternating Latin Extended-A and Cyrillic pairs); a range
+// of one code point reads the same with either step.
 struct FoldRange {
   char16_t first, last;
   int delta;
@@ -143,9 +144,9 @@ bool SameName(Text a, Text b) {
 }
 
 // ---- copying out -------------------------------------------------------------------------
+// The callers have returned already for a null buffer or a size of 0.
 
 uint32_t CopyString(Text s, char16_t* buffer, uint32_t size) {
-  if (!buffer || size == 0) return 0;
   std::size_t n = std::min<std::size_t>(s.size(), size - 1);
   std::copy_n(s.data(), n, buffer);
   buffer[n] = u'\0';
@@ -154,7 +155,6 @@ uint32_t CopyString(Text s, char16_t* buffer, uint32_t size) {
 
 // `list` holds each string followed by its NUL; the final NUL is added here.
 uint32_t CopyList(Text list, char16_t* buffer, uint32_t size) {
-  if (!buffer || size == 0) return 0;
   if (list.size() < size) {
     std::copy_n(list.data(), list.size(), buffer);
     buffer[list.size()] = u'\0';
@@ -185,26 +185,18 @@ std::size_t StringLength(const char16_t* s) { return std::char_traits<char16_t>:
 
 // RtlUnicodeStringToInteger with base 0.
 uint32_t ParseInteger(Text s) {
-  std::size_t i = 0;
-  while (i < s.size() && s[i] <= u' ') ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == u'-' || s[i] == u'+')) negative = s[i++] == u'-';
-  uint32_t base = 10;
-  if (s.size() - i >= 2 && s[i] == u'0') {
-    switch (s[i + 1]) {
-      case u'x': base = 16; i += 2; break;
-      case u'o': base = 8; i += 2; break;
-      case u'b': base = 2; i += 2; break;
-      default: break;
-    }
-  }
+  while (!s.empty() && s.front() <= u' ') s.remove_prefix(1);
+  const bool negative = s.starts_with(u'-');
+  if (negative || s.starts_with(u'+')) s.remove_prefix(1);
+  const Text prefix = s.substr(0, 2);
+  const uint32_t base = prefix == u"0x" ? 16 : prefix == u"0o" ? 8 : prefix == u"0b" ? 2 : 10;
+  if (base != 10) s.remove_prefix(2);
   uint32_t total = 0;
-  for (; i < s.size(); ++i) {
-    char16_t c = s[i];
+  for (char16_t c : s) {
     uint32_t digit = c >= u'0' && c <= u'9'   ? c - u'0'
-                     : c >= u'A' && c <= u'Z' ? c - u'A' + 10
-                     : c >= u'a' && c <= u'z' ? c - u'a' + 10
-                                              : UINT32_MAX;
+                     : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                     : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                              : UINT32_MAX;  // no base goes past 16
     if (digit >= base) break;
     total = total * base + digit;
   }
@@ -264,10 +256,11 @@ struct PrivateProfile::Data {
 
 PrivateProfile::Data::Data(std::u16string decoded) : text(std::move(decoded)) {
   const Text all = text;
-  auto at = [&](Text part) { return static_cast<uint32_t>(part.data() - all.data()); };
+  const char16_t* const chars = all.data();  // the scan below is the hot loop of a large file
+  auto at = [&](Text part) { return static_cast<uint32_t>(part.data() - chars); };
   for (std::size_t pos = 0; pos < all.size();) {
     std::size_t end = pos;
-    for (const char16_t* c = all.data(); end < all.size() && c[end] != u'\r' && c[end] != u'\n' && c[end];) ++end;
+    while (end < all.size() && chars[end] != u'\r' && chars[end] != u'\n' && chars[end] != u'\0') ++end;
     Text line = Trim(all.substr(pos, end - pos));
     pos = end + 1;
     if (line.empty() || line.front() == u';') continue;

@@ -8,18 +8,19 @@
 namespace kdx {
 namespace {
 
+// The last row is past U+10FFFF.
 TEST(CodePage, Utf8FollowsWindowsReplacementRules) {
   const std::pair<std::string, std::u16string> cases[] = {
-      {"\xE5\xA7\x94\xE8\xA8\x97", u"委託"},   {"\xF0\x9F\x98\x80", u"\U0001F600"}, {"", u""},
-      {"a\xE5\xA7", u"a\uFFFD\uFFFD"},          {"\x80x", u"\uFFFDx"},  // truncated, stray continuation
+      {"a\xE5\xA7", u"a\uFFFD\uFFFD"}, {"\x84\x80\x80\x80x", u"\uFFFD\uFFFD\uFFFD\uFFFDx"},  // cut short, strays
       {"\xC0\xAF", u"\uFFFD\uFFFD"},            {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},  // overlong
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // surrogate, past U+10FFFF
-      {"\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80", u"\u0080\u07FF\u0800\uFFFF\U00010000"}};
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // a surrogate
+      {"\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF", u"\u0080\u07FF\u0800\uFFFF"},  // each length's first and last
+      {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", u"\U00010000\U0010FFFF"}, {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}};
   for (const auto& [bytes, text] : cases) {
     EXPECT_EQ(MultiByteToWide(CP_UTF8, bytes), text) << bytes;
     if (text.find(u'\uFFFD') == std::u16string::npos) { EXPECT_EQ(Utf16ToUtf8(text), bytes); }
   }
-  EXPECT_EQ(WideToMultiByte(CP_UTF8, u"a\xD800" u"b"), "a\xEF\xBF\xBD" "b");  // a lone surrogate
+  EXPECT_EQ(WideToMultiByte(CP_UTF8, u"a\xD800" u"b\xDFFF"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");  // lone surrogates
 }
 
 TEST(CodePage, AnsiIsBig5UnlessSetOtherwise) {

@@ -14,16 +14,16 @@ namespace {
 
 using namespace std::string_literals;
 
-// UTF-8 with BOM. The [Login] lines are what each lookup below is about; the other sections
-// group their cases.
+// UTF-8 with BOM; a NUL ends a line too. The [Login] lines are what each lookup below is
+// about; the other sections group their cases.
 const std::string kMain =
     "\xEF\xBB\xBForphan=before any section\n[Login]\r\n  LoginURL  =  http://h/?a=b  \r\n"
     "Dup=1st\r\ndup=2\r\n; Password=secret\r\n\r\nCompany=\"Quoted Value\"\r\nProduct='single'\r\n"
-    "Mixed=\"mis'\r\nLone=\"\r\nEmptyQuoted=\"\"\r\n  BareLine  \r\n=eq\r\nTwo = a=b\r\n"
+    "Mixed=\"mis'\r\nLone=\"\r\nEmptyQuoted=\"\"\r\n  BareLine  \0=eq\r\nTwo = a=b\r\n"
     "Sp   =   \r\n\v\tTabs\t=\f\ttabbed\t\r\n[ Spaced Section ] trailing text\nk=v\n[NoClose\n[a]b]\nx=1\n[]\n"
     "[login]\nLoginURL=second section\nExtra=x\n[Ärger Раздел ｗｉｄｅ]\nКлюч az éùÿ ăĵļōż βςτ ёѣҍ=folded\n"
-    "[Small]\na = 1\nbb=22\n;c=3\nbare\n[Ints]\nneg=-1\nlead=\" 42\"\nhex=0x1F\nupperHex=0X1F\nnegHex=-0x10\n"
-    "bin=0b102\nabc=abc\nempty=\nmixed=12abc\nwrap=4294967297\nlong=00000000000000000042\n[Empty]";
+    "[Small]\na = 1\nbb=22\n;c=3\nbare\n[Ints]\nneg=-1\nlead=\" 42\"\nhex=0xAaFf\nupHex=0X1F\nnegHex=-0x10\nbin=0b102\n"
+    "oct=0o17\nabc=abc\nblank=\" \"\nempty=\nmixed=12abc\nwrap=4294967297\nlong=00000000000000000042\n[Empty]"s;
 
 // Each test gets a fresh directory that also serves as the profile directory.
 class Profile : public ::testing::Test {
@@ -89,8 +89,8 @@ TEST_F(Profile, Lists) {
 
 TEST_F(Profile, IntParsing) {
   const std::pair<const char16_t*, uint32_t> cases[] = {
-      {u"neg", 0xFFFFFFFFu}, {u"lead", 42}, {u"hex", 31},  {u"upperHex", 0}, {u"negHex", 0xFFFFFFF0u}, {u"bin", 2},
-      {u"abc", 0},           {u"mixed", 12}, {u"wrap", 1}, {u"long", 4},  // 19 characters are read
+      {u"neg", 0xFFFFFFFFu}, {u"lead", 42}, {u"hex", 0xAAFF}, {u"upHex", 0}, {u"negHex", 0xFFFFFFF0u}, {u"bin", 2},
+      {u"oct", 15}, {u"abc", 0}, {u"blank", 0}, {u"mixed", 12}, {u"wrap", 1}, {u"long", 4},  // 19 characters are read
       {u"empty", 0xFFFFFFFDu}, {u"missing", 0xFFFFFFFDu}};  // the default, -3
   for (const auto& [key, expected] : cases) EXPECT_EQ(GetPrivateProfileIntW(u"Ints", key, -3, u"main.ini"), expected);
 }
@@ -105,7 +105,7 @@ TEST_F(Profile, FilesResolveAndLoadOnce) {
   PrivateProfile loaded = PrivateProfile::Load(u"main.ini");
   folder_.Write("main.ini", "[Ints]\nhex=2\n");
   const PrivateProfile moved = std::move(loaded);
-  EXPECT_EQ(moved.GetInt(u"Ints", u"hex", 0), 31u);
+  EXPECT_EQ(moved.GetInt(u"Ints", u"hex", 0), 0xAAFFu);
   EXPECT_EQ(GetPrivateProfileIntW(u"Ints", u"hex", 0, u"main.ini"), 2u);
   SetProfileDirectory(dir16_ + u"\\Configs\\");
   EXPECT_EQ(ProfileDirectory(), dir16_ + u"/Configs/");
