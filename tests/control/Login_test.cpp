@@ -279,33 +279,13 @@ TEST_F(LoginTest, FailedComponentCallsFailTheCallAndAreLogged) {
   }
 }
 
-TEST_F(LoginTest, ConnectStatusFollowsTheLogInAndLogoutTakesEffectWhenItsMessageIsHandled) {
-  EXPECT_EQ(Status(), 0);
-  EXPECT_EQ(Login(Ini("RocID=a1\n")), 0);
-  EXPECT_EQ(Status(), 1);
-  Pump();
-  EXPECT_EQ(Status(), 2);
-  Call(u"Logout");
-  EXPECT_NE(ctrl->m_pTradeApi, nullptr) << "deleted inside Logout";
-  EXPECT_EQ(Status(), 2);
-  Pump();
-  EXPECT_EQ(Status(), 0);
-  EXPECT_EQ(SimTradeApi::AliveCount(), 0);
-  ctrl->m_nOrderCount = 5;  // Logout while logged out does nothing
-  Call(u"Logout");
-  Pump();
-  EXPECT_EQ(ctrl->m_nOrderCount, 5);
-  EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
-}
-
-// Logout empties the tables of the log-in and forgets its secrets; the rest stays for the next.
+// Logout empties the tables of the log-in and forgets its secrets, and the component's later
+// rows belong to no log-in; the component goes when Logout's message is handled; the rest stays.
 TEST_F(LoginTest, LogoutClearsWhatBelongsToTheLogInAndKeepsTheRest) {
+  EXPECT_EQ(Status(), 0);
   LogIn("RocID=a1\nPassword=pw\nCAPassword=ca\n");
   CORV_Velmar_KDXCtrl& c = *ctrl;
-  c.m_mapOrderIndexToKey[0] = 1;
-  c.m_mapFillIndexToKey[0] = 1;
-  c.m_mapKeyToOrderIndex[1] = 0;
-  c.m_mapKeyToFillIndex[1] = 0;
+  c.m_mapOrderIndexToKey[0] = c.m_mapFillIndexToKey[0] = c.m_mapKeyToOrderIndex[1] = c.m_mapKeyToFillIndex[1] = 1;
   c.m_mapOrderNoToKey[u"N"] = 1;
   c.m_mapOrderRef[u"R"] = u"r";
   for (int i = 1; i <= 5; ++i) c.m_arrStatementRows[i].push_back(std::make_unique<FieldRecord>());
@@ -316,12 +296,12 @@ TEST_F(LoginTest, LogoutClearsWhatBelongsToTheLogInAndKeepsTheRest) {
   c.m_nStatementSeq[2] = 9;
   c.m_arrOrderInfoString[1] = u"ticket";
   c.m_arrOrderInfoValue[1] = 2.5;
-  c.m_mapOBKeyToOrder[7] = nullptr;
-  c.m_mapOBOrderNoToOrder[u"OB"] = nullptr;
+  c.m_mapOBKeyToOrder[7] = c.m_mapOBOrderNoToOrder[u"OB"] = nullptr;
   c.m_mapOBOrderToKey[nullptr] = 7;
-  ASSERT_FALSE(c.m_mapProfile.empty());
-  ASSERT_FALSE(c.m_arrAccountGroups.empty());
-  c.Logout();
+  ASSERT_FALSE(c.m_mapProfile.empty() || c.m_arrAccountGroups.empty());
+  Call(u"Logout");
+  SimTradeApi::Last()->AddOrder(Market::Domestic, 1, 0, SimRow().Text(5, u"9A950012345"), sim::Delivery::Now);
+  SimTradeApi::Last()->AddFill(Market::Domestic, 2, 0, SimRow().Text(5, u"9A950012345"), sim::Delivery::Now);
   EXPECT_TRUE(c.m_mapOrderIndexToKey.empty() && c.m_mapFillIndexToKey.empty() && c.m_mapKeyToOrderIndex.empty() &&
               c.m_mapKeyToFillIndex.empty() && c.m_mapOrderNoToKey.empty() && c.m_mapOrderRef.empty());
   for (int i = 1; i <= 5; ++i) EXPECT_TRUE(c.m_arrStatementRows[i].empty()) << i;
@@ -332,101 +312,86 @@ TEST_F(LoginTest, LogoutClearsWhatBelongsToTheLogInAndKeepsTheRest) {
     EXPECT_TRUE(secret->IsEmpty());
   EXPECT_EQ(c.m_mapAccounts.size(), 1u);
   EXPECT_EQ(c.m_mapObProductCode.size() + c.m_mapObExchange.size() + c.m_mapObDisplaySymbol.size() +
-                c.m_mapObCodeToKey.size(),
-            4u);
-  EXPECT_EQ(c.m_mapOBKeyToOrder.size() + c.m_mapOBOrderNoToOrder.size() + c.m_mapOBOrderToKey.size(), 3u);
+                c.m_mapObCodeToKey.size() + c.m_mapOBKeyToOrder.size() + c.m_mapOBOrderNoToOrder.size() +
+                c.m_mapOBOrderToKey.size(),
+            7u);
   EXPECT_EQ(c.m_nStatementSeq[2], 9);
   EXPECT_EQ(c.m_arrOrderInfoString.at(1), u"ticket");
   EXPECT_EQ(c.m_arrOrderInfoValue.at(1), 2.5);
   EXPECT_EQ(c.m_strRocID, u"A1");
-}
-
-// Rows announced after Logout, before the component is gone, belong to no log-in.
-TEST_F(LoginTest, RowsAfterLogoutAreNotNumbered) {
-  LogIn();
-  ctrl->Logout();
-  SimTradeApi::Last()->AddOrder(Market::Domestic, 1, 0, SimRow().Text(5, u"9A950012345"), sim::Delivery::Now);
-  SimTradeApi::Last()->AddFill(Market::Domestic, 2, 0, SimRow().Text(5, u"9A950012345"), sim::Delivery::Now);
+  EXPECT_EQ(Status(), 2) << "deleted inside Logout";
   Pump();
+  EXPECT_EQ(Status(), 0);
+  EXPECT_EQ(SimTradeApi::AliveCount(), 0);
+  c.m_nOrderCount = 5;  // Logout while logged out does nothing
+  Call(u"Logout");
+  EXPECT_EQ(c.m_nOrderCount, 5);
   EXPECT_TRUE(events.Events().empty());
-  EXPECT_EQ(ctrl->m_nOrderCount + ctrl->m_nFillCount, 0);
 }
 
-// Teardown messages meant for a replaced component must not reach the one that replaced it:
-// the log-out's, a log-in failure's and a lost connection's.
-TEST_F(LoginTest, StaleTeardownsLeaveTheNewComponentAlone) {
-  const std::function<void()> befores[] = {
-      [&] { ctrl->Logout(); },
-      [] {
-        SimTradeApi::Last()->Disconnect(sim::Delivery::Now);
-        SimTradeApi::Last()->Raise(2, {VARIANT(int32_t{0}), VARIANT(u"A"), VARIANT(u"B")}, sim::Delivery::Now);
-      }};
-  for (const auto& before : befores) {
-    LogIn();
-    before();
-    EXPECT_EQ(Login(Ini("RocID=a1\n")), 0);
-    Pump();
-    EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
-    EXPECT_EQ(Status(), 2);
-    EXPECT_EQ(SimTradeApi::AliveCount(), 1);
-    events.Clear();
-  }
-}
-
-// An idle old component goes before the new one connects (the broker must not see two
-// sessions); one whose event is running goes once the event returns.
-TEST_F(LoginTest, LoginDeletesTheOldComponentFirstOrRightAfterItsOwnEvent) {
+// Replacing the component: an idle old one goes before the new one connects (the broker must
+// not see two sessions), one whose event is running goes once the event returns, and teardown
+// messages meant for an old one (log-out, log-in failure, lost connection) spare the new one.
+TEST_F(LoginTest, LoginReplacesTheComponentFirstOrRightAfterItsOwnEvent) {
   LogIn();
   LogIn();
   EXPECT_EQ(SimTradeApi::AliveAtLastConnect(), 1);
   const std::u16string ini = Ini("RocID=a1\n");
-  const DWORD cookie = ctrl->FindConnectionPoint()->Advise(test::OnEvent(kdxevent::StatementUpdate, [&](auto a) {
-    if (a[0].lVal == 10) {
-      EXPECT_EQ(ctrl->Login(ini, u"Sim"), 0);
-    }
-  }));
-  SimTradeApi::Last()->StatementChanged();
-  Pump();
-  ctrl->FindConnectionPoint()->Unadvise(cookie);
-  EXPECT_EQ(SimTradeApi::AliveCount(), 1);
-  EXPECT_EQ(Status(), 2);
-  EXPECT_EQ(events.Summary(), (Strings{"StatementUpdate(10)", "LoginReady", "StatementUpdate(0)"}));
+  // Each returns whether it logged in again itself.
+  const std::function<bool()> befores[] = {
+      [&] {
+        ctrl->Logout();
+        return false;
+      },
+      [] {
+        SimTradeApi::Last()->Disconnect(sim::Delivery::Now);
+        SimTradeApi::Last()->Raise(2, {VARIANT(int32_t{0}), VARIANT(u"A"), VARIANT(u"B")}, sim::Delivery::Now);
+        return false;
+      },
+      [&] {
+        ctrl->FindConnectionPoint()->Advise(test::OnEvent(kdxevent::StatementUpdate, [&](auto a) {
+          EXPECT_EQ(a[0].lVal == 10 ? ctrl->Login(ini, u"Sim") : 0, 0);
+        }));
+        SimTradeApi::Last()->StatementChanged(omnideal::EvStatement, sim::Delivery::Now);
+        return true;
+      }};
+  for (const auto& before : befores) {
+    events.Clear();
+    EXPECT_EQ(before() ? 0 : Login(ini), 0);
+    Pump();
+    EXPECT_EQ(events.Logs(0), Strings{});
+    EXPECT_EQ(events.Summary().back(), "StatementUpdate(0)");
+    EXPECT_EQ(Status(), 2);
+    EXPECT_EQ(SimTradeApi::AliveCount(), 1);
+  }
 }
 
-void AddOrder(Market market, long row, const char16_t* account) {
-  const std::u16string orderNo = u"N" + std::u16string(1, static_cast<char16_t>(u'0' + row));
-  SimTradeApi::Last()->AddOrder(market, 3, row, SimRow().Text(5, account).Text(147, orderNo));
-}
-
-// A second log-in keeps numbering where the first left off; a log-out starts again from zero.
+// A second log-in keeps numbering where the first left off; a log-out starts again from zero,
+// and rows of other accounts get no number.
 TEST_F(LoginTest, SecondLoginKeepsTheCountersAndLogoutResetsThem) {
+  auto order = [](Market market, long row, const char16_t* account) {
+    SimTradeApi::Last()->AddOrder(market, 3, row, SimRow().Text(5, account));
+  };
   LogIn();
-  AddOrder(Market::Domestic, 0, u"9A950012345");
-  AddOrder(Market::Overseas, 1, u"9A950012345");
+  order(Market::Domestic, 0, u"9A950012345");
   SimTradeApi::Last()->AddFill(Market::Domestic, 4, 0, SimRow().Text(5, u"9A950012345"));
   Pump();
-  events.Clear();
   LogIn();
-  EXPECT_EQ(Call(u"GetOrderCount").lVal, 2);
-  EXPECT_EQ(Call(u"GetFillOrderCount").lVal, 1);
-  AddOrder(Market::Domestic, 2, u"9A950012345");
+  order(Market::Overseas, 1, u"9A950012345");
   Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(2)"}));
-
+  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(1)"}));
+  EXPECT_EQ(Call(u"GetFillOrderCount").lVal, 1);
   ctrl->Logout();
   Pump();
   EXPECT_EQ(Call(u"GetOrderCount").lVal, 0);
   EXPECT_EQ(Call(u"GetFillOrderCount").lVal, 0);
   LogIn();
-  AddOrder(Market::Domestic, 5, u"SOMEONE-ELSE");
-  AddOrder(Market::Domestic, 6, u"9A950012345");
-  AddOrder(Market::Overseas, 7, u"");
-  AddOrder(Market::Overseas, 8, u"9A950012345");
-  SimTradeApi::Last()->AddFill(Market::Overseas, 4, 1, SimRow().Text(5, u"9A950012345"));
+  order(Market::Domestic, 5, u"SOMEONE-ELSE");
+  order(Market::Overseas, 7, u"");
+  order(Market::Domestic, 6, u"9A950012345");
   Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "OrderStatus(1)", "FillOrder(0)"}));
+  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)"}));
   EXPECT_EQ(ctrl->m_mapOrderIndexToKey.at(0), CORV_Velmar_KDXCtrl::DomesticRecordKey(3, 6));
-  EXPECT_EQ(ctrl->m_mapOrderIndexToKey.at(1), CORV_Velmar_KDXCtrl::OverseasRecordKey(3, 8));
 }
 
 TEST_F(LoginTest, SetSecuritiesChangesTestModeAndPromptAndLogsIt) {
