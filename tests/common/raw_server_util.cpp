@@ -65,8 +65,7 @@ void RawHttpServer::Serve(std::string response, bool holdOpen, std::chrono::mill
 
 uint16_t ClosedPort() {
   uint16_t port = 0;
-  const int fd = ListenLoopback(&port);
-  if (fd >= 0) close(fd);
+  close(ListenLoopback(&port));
   return port;
 }
 
