@@ -238,15 +238,12 @@ std::optional<std::string> ProxyForScheme(std::u16string_view proxyList, std::st
   return std::string();
 }
 
-InternetSession::InternetSession(std::string agent, DWORD accessType, std::u16string proxyList, std::string noProxy)
-    : agent_(std::move(agent)),
-      accessType_(accessType),
-      proxyList_(std::move(proxyList)),
-      noProxy_(std::move(noProxy)) {}
+InternetSession::InternetSession(std::string agent, DWORD accessType, std::u16string proxyList)
+    : agent_(std::move(agent)), accessType_(accessType), proxyList_(std::move(proxyList)) {}
 
 std::unique_ptr<InternetSession> InternetOpenW(TextView agent, DWORD accessType, TextView proxyList,
                                                TextView proxyBypass, DWORD) {
-  if (!CurlReady()) return nullptr;
+  if (!CurlReady() || !proxyBypass.view().empty()) return nullptr;
   if (accessType == INTERNET_OPEN_TYPE_PROXY) {
     // The list must name a proxy for some scheme; which one applies is decided per URL.
     std::u16string_view list = proxyList;
@@ -255,20 +252,7 @@ std::unique_ptr<InternetSession> InternetOpenW(TextView agent, DWORD accessType,
   } else if (accessType != INTERNET_OPEN_TYPE_PRECONFIG && accessType != INTERNET_OPEN_TYPE_DIRECT) {
     return nullptr;
   }
-  std::string noProxy;
-  const std::string bypass = Utf16ToUtf8(proxyBypass.view());
-  for (std::size_t i = 0; i < bypass.size();) {
-    std::size_t end = bypass.find_first_of("; \t", i);
-    if (end == std::string::npos) end = bypass.size();
-    std::string_view host(bypass.data() + i, end - i);
-    if (!host.empty() && host != "<local>") {
-      if (!noProxy.empty()) noProxy += ',';
-      noProxy += host;
-    }
-    i = end + 1;
-  }
-  return std::make_unique<InternetSession>(Utf16ToUtf8(agent.view()), accessType, std::u16string(proxyList.view()),
-                                           std::move(noProxy));
+  return std::make_unique<InternetSession>(Utf16ToUtf8(agent.view()), accessType, std::u16string(proxyList.view()));
 }
 
 struct InternetFile::Transfer {
@@ -405,8 +389,8 @@ std::unique_ptr<InternetFile> InternetOpenUrlW(const InternetSession* session, T
   if (session->AccessType() == INTERNET_OPEN_TYPE_PROXY) {
     auto proxy = ProxyForScheme(session->ProxyList(), scheme);
     curl_easy_setopt(e, CURLOPT_PROXY, proxy ? proxy->c_str() : "");
-    // An explicit (possibly empty) bypass list, so no_proxy from the environment does not apply.
-    curl_easy_setopt(e, CURLOPT_NOPROXY, session->NoProxy().c_str());
+    // An explicit, empty bypass list, so no_proxy from the environment does not apply.
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "");
   } else if (session->AccessType() == INTERNET_OPEN_TYPE_DIRECT) {
     curl_easy_setopt(e, CURLOPT_PROXY, "");
   }  // INTERNET_OPEN_TYPE_PRECONFIG: libcurl reads the environment's proxy settings

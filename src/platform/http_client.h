@@ -67,18 +67,16 @@ std::optional<std::string> ProxyForScheme(std::u16string_view proxyList, std::st
 
 class InternetSession {
  public:
-  InternetSession(std::string agent, DWORD accessType, std::u16string proxyList, std::string noProxy);
+  InternetSession(std::string agent, DWORD accessType, std::u16string proxyList);
 
   const std::string& Agent() const { return agent_; }
   DWORD AccessType() const { return accessType_; }
   const std::u16string& ProxyList() const { return proxyList_; }
-  const std::string& NoProxy() const { return noProxy_; }
 
  private:
   std::string agent_;
   DWORD accessType_;
   std::u16string proxyList_;
-  std::string noProxy_;  // the bypass list in libcurl's form
 };
 
 // One opened URL: the response headers have arrived; the body is read with InternetReadFile.
@@ -101,8 +99,8 @@ class InternetFile {
 };
 
 // Null when the HTTP library cannot start, or for INTERNET_OPEN_TYPE_PROXY with an empty or
-// malformed proxy list. The bypass list: host names separated by ';' or blanks ("<local>" is
-// not supported and ignored).
+// malformed proxy list. A named proxy serves every host: bypass lists are not supported (the
+// control names none), so a session with one does not open.
 std::unique_ptr<InternetSession> InternetOpenW(TextView agent, DWORD accessType, TextView proxyList,
                                                TextView proxyBypass, DWORD flags);
 

@@ -22,16 +22,14 @@ int ListenLoopback(uint16_t* port) {
 
 }  // namespace
 
-RawHttpServer::RawHttpServer(std::string response, bool holdOpen, std::chrono::milliseconds pace) {
-  listenFd_ = ListenLoopback(&port_);
-  if (listenFd_ >= 0) thread_ = std::thread(&RawHttpServer::Serve, this, std::move(response), holdOpen, pace);
-}
+RawHttpServer::RawHttpServer(std::string response, bool holdOpen, std::chrono::milliseconds pace)
+    : listenFd_(ListenLoopback(&port_)), thread_(&RawHttpServer::Serve, this, std::move(response), holdOpen, pace) {}
 
 RawHttpServer::~RawHttpServer() {
   stopping_ = true;
-  if (listenFd_ >= 0) shutdown(listenFd_, SHUT_RDWR);  // ends the accept
-  if (thread_.joinable()) thread_.join();
-  if (listenFd_ >= 0) close(listenFd_);
+  shutdown(listenFd_, SHUT_RDWR);  // ends the accept
+  thread_.join();
+  close(listenFd_);
 }
 
 std::vector<std::string> RawHttpServer::Requests() const {
@@ -65,8 +63,7 @@ void RawHttpServer::Serve(std::string response, bool holdOpen, std::chrono::mill
 
 uint16_t ClosedPort() {
   uint16_t port = 0;
-  const int fd = ListenLoopback(&port);
-  if (fd >= 0) close(fd);
+  close(ListenLoopback(&port));
   return port;
 }
 

@@ -27,8 +27,8 @@ class RawHttpServer {
  private:
   void Serve(std::string response, bool holdOpen, std::chrono::milliseconds pace);
 
+  uint16_t port_ = 0;  // before listenFd_, which sets it
   int listenFd_ = -1;
-  uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mu_;
   std::vector<std::string> requests_;

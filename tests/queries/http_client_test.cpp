@@ -31,8 +31,9 @@ TEST(HttpClient, SessionsNeedAUsableProxyListOnlyForNamedProxiesAndOpenOnlyHttpU
       {INTERNET_OPEN_TYPE_PROXY, u" ; ", false},      {INTERNET_OPEN_TYPE_PROXY, u"http=http://:1", false},
       {7, u"", false},
   };
-  for (const auto& [access, list, opens] : cases)  // the list doubles as a bypass list: parsed, never used
-    EXPECT_EQ(InternetOpenW(u"agent", access, list, list, 0) != nullptr, opens) << CString(list).ToUtf8() << access;
+  for (const auto& [access, list, opens] : cases)
+    EXPECT_EQ(InternetOpenW(u"agent", access, list, u"", 0) != nullptr, opens) << CString(list).ToUtf8() << access;
+  EXPECT_EQ(InternetOpenW(u"agent", INTERNET_OPEN_TYPE_PROXY, u"http=http://p:1", u"<local>", 0), nullptr);
   auto session = InternetOpenW(u"agent", INTERNET_OPEN_TYPE_DIRECT, u"", u"", 0);
   for (const char16_t* url : {u"file:///etc/passwd", u"ftp://127.0.0.1/x", u"not a url", u""})
     EXPECT_EQ(InternetOpenUrlW(session.get(), url, u"", 0), nullptr) << CString(url).ToUtf8();  // only http(s)
