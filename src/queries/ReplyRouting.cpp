@@ -85,7 +85,7 @@ CString RowFieldText(int source, const FieldRecord& reply, const CString& broker
 template <std::size_t N>
 std::unique_ptr<FieldRecord> MakeRow(const std::array<int, N>& sources, const FieldRecord& reply, const CString& broker,
                                      const CString& name) {
-  auto row = std::make_unique<FieldRecord>(static_cast<int>(N), 0);
+  auto row = std::make_unique<FieldRecord>();
   for (std::size_t i = 0; i < N; ++i)
     row->SetString(static_cast<int>(i), RowFieldText(sources[i], reply, broker, name));
   return row;

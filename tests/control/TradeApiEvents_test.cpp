@@ -123,6 +123,23 @@ TEST_F(TradeApiEventsTest, OverseasFillsKeepTheWeightedAveragePriceAndTotalQuant
   EXPECT_EQ(order.GetNumber(156), 0);
 }
 
+// The object takes these text and number fields of its row, by the row's own field codes.
+TEST_F(TradeApiEventsTest, OverseasOrderObjectsTakeTheirRowsFields) {
+  SimRow row = SimRow().Text(5, kAccount);
+  const long texts[] = {208, 1, 39, 68, 69, 114, 115, 118, 147, 148, 149, 150, 159, 163, 201, 218, 220, 310, 362};
+  const long numbers[] = {151, 156, 205, 352, 361, 364, 219, 454};
+  for (long f : texts) row.Text(f, u"t" + CString::FromUtf8(std::to_string(f)).str());
+  for (long f : numbers) row.Number(f, f + 0.9);
+  Api().AddOrder(Market::Overseas, 1, 0, row.Number(-1, 7.7).Text(2, u"not taken").Number(1, 1));
+  Pump();
+  const FieldRecord& order = OBOrder(1, 0);
+  for (long f : texts) EXPECT_EQ(test::Utf8(CString(order.GetStringView(f))), "t" + std::to_string(f));
+  for (long f : numbers) EXPECT_EQ(order.GetNumber(f), f) << f;
+  EXPECT_EQ(order.GetNumber(0), 7);
+  EXPECT_EQ(order.GetString(2), nullptr);
+  EXPECT_EQ(order.GetNumber(1), kAbsent);
+}
+
 TEST_F(TradeApiEventsTest, OverseasOrderChangesRefillTheObjectAndItsMaps) {
   Api().AddOrder(Market::Overseas, 0, 0, SimRow().Text(5, kAccount).Text(208, u"OB1").Text(201, u"n1"));
   Api().ChangeOrder(Market::Overseas, 0, 0, SimRow().Text(147, u"B0009").Number(454, 12345));
@@ -178,24 +195,25 @@ TEST_F(TradeApiEventsTest, NumbersThatDoNotFitAreIgnoredOrSaturated) {
   EXPECT_EQ(order.GetNumber(156), 0) << "nothing ordered is known";
 }
 
-// Rows whose record key would collide with another row's are refused with a Log line.
+// Rows whose record key would collide with another row's are refused, by every row event;
+// kind 100 is out of range only for domestic rows.
 TEST_F(TradeApiEventsTest, RowsOutsideTheKeyRangeAreRefused) {
-  const struct {
-    Market market;
-    long kind, row;
-  } refused[] = {{Market::Domestic, 100, 0}, {Market::Domestic, -1, 5}, {Market::Domestic, 0, 100000},
-                 {Market::Overseas, 21374, 0}, {Market::Overseas, 0, -1}};
-  for (const auto& r : refused) Api().AddOrder(r.market, r.kind, r.row, SimRow().Text(5, kAccount));
+  using Row = std::pair<long, long>;
+  const std::vector<Row> domestic{{100, 0}, {-1, 5}, {0, 100000}}, overseas{{21374, 0}, {0, -1}};
+  Strings expected;
+  for (DISPID event : {4, 5, 6, 7, 8, 14, 15, 16, 17, 18}) {
+    Api().Raise(event, {VARIANT(int32_t{100}), VARIANT(int32_t{1})});
+    for (const auto& [kind, row] : event < 14 ? domestic : overseas) {
+      if (kind != 100) Api().Raise(event, {VARIANT(int32_t(kind)), VARIANT(int32_t(row))});
+      expected.push_back("Log(0,Trade-API event " + std::to_string(event) + ": kind " + std::to_string(kind) +
+                         ", row " + std::to_string(kind == 100 ? 1 : row) + " out of range, ignored)");
+    }
+  }
   Api().AddOrder(Market::Domestic, 99, 99999, SimRow().Text(5, kAccount));
   Api().AddOrder(Market::Overseas, 21373, 99999, SimRow().Text(5, kAccount));
   Pump();
-  EXPECT_EQ(events.Summary(),
-            (Strings{"Log(0,Trade-API event 4: kind 100, row 0 out of range, ignored)",
-                     "Log(0,Trade-API event 4: kind -1, row 5 out of range, ignored)",
-                     "Log(0,Trade-API event 4: kind 0, row 100000 out of range, ignored)",
-                     "Log(0,Trade-API event 14: kind 21374, row 0 out of range, ignored)",
-                     "Log(0,Trade-API event 14: kind 0, row -1 out of range, ignored)", "OrderStatus(0)",
-                     "OrderStatus(1)"}));
+  expected.insert(expected.end(), {"OrderStatus(0)", "OrderStatus(1)"});
+  EXPECT_EQ(events.Summary(), expected);
   EXPECT_EQ(ctrl->m_mapOrderIndexToKey.at(1), 2147399999);
 }
 
