@@ -219,6 +219,9 @@ TEST_F(ModuleTest, UnwritableRegistryFailsOnTheTypeLibrary) {
   SetRegistryFile(folder.path() / "file" / "registry");  // fails even for root, unlike permission bits
   EXPECT_EQ(DllRegisterServer(), SELFREG_E_TYPELIB);
   EXPECT_EQ(DllUnregisterServer(), SELFREG_E_TYPELIB);  // cannot tell what is registered there
+  SetRegistryFile(folder.path() / "registry");
+  std::ofstream(folder.path() / "registry") << "corrupt\n";
+  EXPECT_EQ(DllUnregisterServer(), SELFREG_E_TYPELIB);  // nor here
 }
 
 // The registry names what gets loaded into the host: only a library nobody else can change,

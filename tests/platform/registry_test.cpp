@@ -51,7 +51,7 @@ TEST_F(RegistryTest, AwkwardValuesRoundTripThroughTheFileAndOtherProcesses) {
     std::u16string key, name, data;
   } entries[] = {
       {u"Odd ] [key] = \"name\"\\Sub", u"say \"hi\" =", u"@=\"q\" \\back\\ one\ntwo\r\nthree\tend"},
-      {u"Unicode 委託", u"lone surrogates", u"\xD800 then \xDC00 and \xDBFF, paired 😀"},
+      {u"Unicode 委託", u"surrogates", u"😀 paired, \xD800 then \xDC00 and \xDBFF"},
       {u"Unicode 委託", u"controls", u"nul\0soh\x01del\x7f"s},
       {u"Empty", u"", u""},
       {u"Empty", u" padded ", u"  two leading, one trailing "},
@@ -63,6 +63,7 @@ TEST_F(RegistryTest, AwkwardValuesRoundTripThroughTheFileAndOtherProcesses) {
   EXPECT_EQ(fs::symlink_status(folder_).permissions(), fs::perms::owner_all);  // made private
   const std::string text = ReadFile(file_);
   EXPECT_TRUE(text.starts_with("kdx-registry 1\n") && text.ends_with("\nend\n")) << text;
+  EXPECT_NE(text.find("=\"😀 paired, \\uD800 then \\uDC00 and \\uDBFF\"\n"), std::string::npos) << text;
   Registry reader(file_);
   EXPECT_EQ(reader.ReadResult(), S_OK);
   for (const auto& e : entries) EXPECT_EQ(reader.GetValue(e.key, e.name), e.data) << Utf16ToUtf8(e.name);
@@ -156,7 +157,7 @@ TEST_F(RegistryTest, RefusesWhatOthersCouldChangeAndWritesThroughNoPlantedLink) 
       {"file is a pipe", "registry", 'p', kRead, kWrite},      {"file is a folder", "registry", 'd', kRead, kWrite},
       {"file is a link", "registry", 'l', kRead, kWrite},      {"folder is a link", "", 'l', kRead, kWrite},
       {"lock is a link", "registry.lock", 'l', S_OK, kWrite},  {"old temporary", "registry.tmp", 'l', S_OK, S_OK},
-      {"next temporary", "registry.tmp-" + std::to_string(getpid()) + "-0", 'l', S_OK, S_OK},
+      {"next temporary", "registry.tmp-" + std::to_string(getpid()), 'l', S_OK, S_OK},
       {"corrupt file's copy", "registry.corrupt", 'l', kRead, S_OK},
       // clang-format on
   };
@@ -199,7 +200,7 @@ TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndAreKeptAside) {
       {k + "@=\"v\"\n", false},      {k + "@=\"v\"\nen", false},                   // no end line; cut mid-line
       {k + "end\n@=\"v\"\n", false}, {"kdx-registry 1\n@=\"v\"\n[\"K\"]\nend\n", false},  // after the end; no key
       {k + "@=\"\\q\"\nend\n", false},   {k + "@=\"\\u12\"\nend\n", false},        // unknown and short escapes
-      {k + "@=\"v\nend\n", false},       {k + "@=\"v\" x\nend\n", false},          // unterminated; text after
+      {k + "@=\"v\nend\n", false}, {k + "@=\"v\\\nend\n", false}, {k + "@=\"v\" x\nend\n", false},  // cut; text after
       {k + "@=\"a\x01\"\nend\n", false}, {k + "@=\"\xE5\xA7\"\nend\n", false},     // raw control; bad UTF-8
       {"kdx-registry 1\n[\"K\\\\\\\\L\"]\nend\n", false}, {"kdx-registry 1\n[K]\nend\n", false},  // empty; unquoted
       // clang-format on
@@ -217,6 +218,8 @@ TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndAreKeptAside) {
     EXPECT_TRUE(r.ReadResult() == S_OK && Registry(file_).GetValue(u"New", u"") == u"x");
     EXPECT_EQ(fs::exists(aside) ? ReadFile(aside) : "(none)", valid ? "(none)" : bytes);
   }
+  WriteFile("kdx-registry 1\n#" + std::string(16 << 20, '-') + "\n[\"K\"]\n@=\"v\"\nend\n");  // too big to read
+  EXPECT_EQ(Registry(file_).ReadResult(), kRead);
 }
 
 TEST_F(RegistryTest, CLSIDFromProgIDTakesOnlyAWellFormedCLSIDFromAFileOfOurs) {
