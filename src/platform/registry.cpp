@@ -23,19 +23,22 @@ namespace fs = std::filesystem;
 // Far beyond any registration; keeps a mistyped path to some huge file from being read.
 constexpr off_t kMaxFileSize = 16 << 20;
 
-// What the file looked like when it was last read.
+// What the file looked like when it was last read; owner and mode too, as they decide
+// whether it may be used at all.
 struct Stamp {
   enum Kind { kMissing, kPresent, kUnreadable } kind = kMissing;
   dev_t dev = 0;
   ino_t ino = 0;
   off_t size = 0;
   int64_t mtimeNs = 0;
+  uid_t uid = 0;
+  mode_t mode = 0;
   bool operator==(const Stamp&) const = default;
 };
 
 Stamp StampOf(const struct stat& st) {
   return {Stamp::kPresent, st.st_dev, st.st_ino, st.st_size,
-          int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
+          int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec, st.st_uid, st.st_mode};
 }
 
 Stamp::Kind KindOfError(int error) { return error == ENOENT ? Stamp::kMissing : Stamp::kUnreadable; }
@@ -175,7 +178,7 @@ struct Registry::Impl {
   }
 
   void Refresh(int dir) {
-    if (loaded && !racy && stamp.kind != Stamp::kUnreadable) {
+    if (loaded && !racy) {
       struct stat st;
       const Stamp now =
           fstatat(dir, Name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? StampOf(st) : Stamp{KindOfError(errno)};

@@ -254,16 +254,16 @@ TEST_F(ModuleTest, CreationFollowsInprocServer32ToTrustedLibrariesOnly) {
       {"this module, the page", N(self), CLSID_ORV_Velmar_KDXPropPage, S_OK},
       // clang-format on
   };
+  auto mine = std::make_shared<DispatchObject>(DispatchTable{});
   for (const auto& c : cases) {
     const std::u16string key = u"CLSID\\" + StringFromCLSID(c.clsid);
     ASSERT_TRUE(SUCCEEDED(ClassesRoot().DeleteTree(key)));
     ASSERT_TRUE(!c.server || ClassesRoot().SetValue(key + u"\\InprocServer32", u"", W(*c.server)) == S_OK);
-    std::shared_ptr<IDispatch> object;
+    std::shared_ptr<IDispatch> object = mine;  // a failure leaves nothing in it
     EXPECT_EQ(CoCreateInstance(c.clsid, &object), c.hr) << c.what;
     EXPECT_EQ(object != nullptr, c.hr == S_OK) << c.what;
   }
   // The in-process table comes first.
-  auto mine = std::make_shared<DispatchObject>(DispatchTable{});
   ASSERT_EQ(CoRegisterClassObject(CLSID_ORV_Velmar_KDX, [mine] { return mine; }), S_OK);
   std::shared_ptr<IDispatch> object;
   EXPECT_EQ(CoCreateInstance(CLSID_ORV_Velmar_KDX, &object), S_OK);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -165,6 +166,9 @@ TEST_F(RegistryTest, RefusesWhatOthersCouldChangeAndWritesThroughNoPlantedLink) 
     SCOPED_TRACE(c.what);
     fs::remove_all(folder_), fs::remove_all(victim);
     ASSERT_EQ(Registry(file_).SetValue(u"Planted\\CLSID", u"", u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}"), S_OK);
+    fs::last_write_time(file_, fs::last_write_time(file_) - std::chrono::hours(1));  // old enough to be kept
+    Registry r(file_);
+    ASSERT_EQ(r.ReadResult(), S_OK);  // read, and kept, before the change
     const std::string before = ReadFile(file_);
     const fs::path at = c.name.empty() ? folder_ : folder_ / c.name;
     if (c.change == 'o' && chown(at.c_str(), 4242, -1) != 0) {
@@ -180,13 +184,13 @@ TEST_F(RegistryTest, RefusesWhatOthersCouldChangeAndWritesThroughNoPlantedLink) 
       fs::create_symlink(victim, at);
     }
     const std::string victimBefore = ReadFile(victim);
-    Registry r(file_);
     EXPECT_EQ(r.ReadResult(), c.read);
     EXPECT_EQ(r.GetValue(u"Planted\\CLSID", u"").has_value(), c.read == S_OK);
     EXPECT_EQ(r.SetValue(u"New", u"", u"x"), c.write);
     EXPECT_EQ(Registry(file_).GetValue(u"New", u"").has_value(), c.write == S_OK);
     EXPECT_EQ(ReadFile(victim), victimBefore);
     EXPECT_TRUE(c.write == S_OK || !fs::is_regular_file(file_) || ReadFile(file_) == before);
+    EXPECT_TRUE(c.change != 'g' || (!chmod(at.c_str(), 0644) && r.ReadResult() == S_OK));  // put right: used again
   }
 }
 
