@@ -212,6 +212,10 @@ TEST_F(ModuleTest, RegistersEveryItemCreatesByProgIdAndUnregistersExactly) {
   EXPECT_EQ(CreateObjectByProgID(kControlProgID, &control), CO_E_CLASSSTRING);
   EXPECT_EQ(CoCreateInstance(CLSID_ORV_Velmar_KDX, &control), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(control, nullptr);
+  // The last version of the library takes its LIBID key along.
+  ASSERT_EQ(ClassesRoot().DeleteTree(W("TypeLib\\" + kLibID + "\\2.0")), S_OK);
+  ASSERT_TRUE(DllRegisterServer() == S_OK && DllUnregisterServer() == S_OK);
+  EXPECT_TRUE(ClassesRoot().SubKeys(u"TypeLib").empty());
 }
 
 TEST_F(ModuleTest, UnwritableRegistryFailsOnTheTypeLibrary) {
