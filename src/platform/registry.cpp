@@ -157,9 +157,10 @@ bool Replace(int dir, const std::string& name, Fill&& fill) {
 struct Registry::Impl {
   std::mutex mutex;
   fs::path file;
-  bool loaded = false;
-  bool racy = false;
+  // What was read, and what the file looked like then: a missing file holds nothing. When
+  // racy, the stamp proves nothing and the file is read again.
   Stamp stamp;
+  bool racy = false;
   RegKeys keys;
   HRESULT readResult = S_OK;
 
@@ -170,7 +171,6 @@ struct Registry::Impl {
     Fd dir;
     const Stamp::Kind folder = OpenFolder(Folder(), dir);
     if (folder == Stamp::kPresent) return Refresh(dir.get());
-    loaded = true;
     racy = false;
     keys.clear();
     stamp = {folder};
@@ -178,7 +178,7 @@ struct Registry::Impl {
   }
 
   void Refresh(int dir) {
-    if (loaded && !racy) {
+    if (!racy) {
       struct stat st;
       const Stamp now =
           fstatat(dir, Name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? StampOf(st) : Stamp{KindOfError(errno)};
@@ -188,7 +188,6 @@ struct Registry::Impl {
   }
 
   void Load(int dir) {
-    loaded = true;
     racy = false;
     keys.clear();
     readResult = S_OK;
@@ -266,7 +265,6 @@ struct Registry::Impl {
     struct stat st;
     stamp = fstatat(dir.get(), Name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? StampOf(st) : Stamp{};
     racy = true;
-    loaded = true;
     return S_OK;
   }
 };
@@ -277,7 +275,7 @@ Registry::~Registry() = default;
 void Registry::SetFile(fs::path file) {
   std::lock_guard lock(impl_->mutex);
   impl_->file = std::move(file);
-  impl_->loaded = false;
+  impl_->stamp = {};
   impl_->keys.clear();
   impl_->readResult = S_OK;
 }
