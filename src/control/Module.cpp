@@ -168,26 +168,20 @@ bool Write(const RegEntries& rows) {
   return true;
 }
 
-// A key that is already gone is no failure, and needs no write; a registry that cannot be
-// read cannot tell whether the key is gone.
-bool Delete(const std::u16string& key) {
+// In one change, so that a failure leaves the registration whole. Keys already gone are no
+// failure; a registry that cannot be read cannot tell whether they are gone.
+bool Delete(const std::vector<std::u16string>& keys) {
   Registry& root = ClassesRoot();
-  if (FAILED(root.ReadResult())) return false;
-  return !root.KeyExists(key) || SUCCEEDED(root.DeleteTree(key));
+  return SUCCEEDED(root.ReadResult()) && SUCCEEDED(root.DeleteTrees(keys));
 }
 
 bool UnregisterTypeLib(const TypeLibrary& lib) {
-  const std::u16string libKey = TypeLibKey(lib);
-  bool ok = Delete(libKey + u"\\" + VersionText(lib));
+  const std::u16string libKey = TypeLibKey(lib), versionKey = libKey + u"\\" + VersionText(lib);
   // Other versions of the library keep the LIBID key.
-  if (ok && ClassesRoot().SubKeys(libKey).empty()) ok = Delete(libKey);
-  for (const TypeLibInterface& itf : lib.dispinterfaces) ok = Delete(InterfaceKey(itf)) && ok;
-  return ok;
-}
-
-bool UnregisterClass(const ClassInfo& c) {
-  bool ok = Delete(ClassKey(c));
-  return Delete(std::u16string(c.progId)) && ok;
+  const bool others = ClassesRoot().SubKeys(libKey).size() > (ClassesRoot().KeyExists(versionKey) ? 1u : 0u);
+  std::vector<std::u16string> keys{others ? versionKey : libKey};
+  for (const TypeLibInterface& itf : lib.dispinterfaces) keys.push_back(InterfaceKey(itf));
+  return Delete(keys);
 }
 
 }  // namespace
@@ -218,9 +212,9 @@ extern "C" HRESULT DllUnregisterServer() {
   try {
     TypeLibrary lib;
     if (FAILED(LoadTypeLibrary(&lib)) || !UnregisterTypeLib(lib)) return SELFREG_E_TYPELIB;
-    bool ok = true;
-    for (const ClassInfo& c : kClasses) ok = UnregisterClass(c) && ok;
-    return ok ? S_OK : SELFREG_E_CLASS;
+    std::vector<std::u16string> keys;
+    for (const ClassInfo& c : kClasses) keys.insert(keys.end(), {ClassKey(c), std::u16string(c.progId)});
+    return Delete(keys) ? S_OK : SELFREG_E_CLASS;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

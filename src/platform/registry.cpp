@@ -23,19 +23,22 @@ namespace fs = std::filesystem;
 // Far beyond any registration; keeps a mistyped path to some huge file from being read.
 constexpr off_t kMaxFileSize = 16 << 20;
 
-// What the file looked like when it was last read.
+// What the file looked like when it was last read; owner and mode too, as they decide
+// whether it may be used at all.
 struct Stamp {
   enum Kind { kMissing, kPresent, kUnreadable } kind = kMissing;
   dev_t dev = 0;
   ino_t ino = 0;
   off_t size = 0;
   int64_t mtimeNs = 0;
+  uid_t uid = 0;
+  mode_t mode = 0;
   bool operator==(const Stamp&) const = default;
 };
 
 Stamp StampOf(const struct stat& st) {
   return {Stamp::kPresent, st.st_dev, st.st_ino, st.st_size,
-          int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
+          int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec, st.st_uid, st.st_mode};
 }
 
 Stamp::Kind KindOfError(int error) { return error == ENOENT ? Stamp::kMissing : Stamp::kUnreadable; }
@@ -128,17 +131,16 @@ Stamp::Kind OpenFolder(const fs::path& folder, Fd& out) {
 
 // Writes a file of the folder anew through a temporary file beside it, created exclusively
 // and never through a link, so that no name planted in the folder can redirect the write.
-// Writers hold the registry's lock, so the process id makes the name unique; a name still
-// taken (left by a writer that died) is passed by.
+// Writers hold the registry's lock, so the process id makes the name unique, and whatever
+// already has that name is left over from a writer that died: it goes (a link, not its target).
 template <class Fill>
 bool Replace(int dir, const std::string& name, Fill&& fill) {
-  std::string temp;
-  Fd out;
-  for (int attempt = 0; !out && attempt < 100; ++attempt) {
-    temp = name + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-    out = Fd(openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!out && errno != EEXIST) return false;
-  }
+  const std::string temp = name + ".tmp-" + std::to_string(getpid());
+  auto create = [&] {
+    return Fd(openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  };
+  Fd out = create();
+  if (!out && errno == EEXIST && unlinkat(dir, temp.c_str(), 0) == 0) out = create();
   if (!out) return false;
   bool ok = fill(out.get()) && fsync(out.get()) == 0;
   ok = out.Close() && ok;
@@ -155,9 +157,10 @@ bool Replace(int dir, const std::string& name, Fill&& fill) {
 struct Registry::Impl {
   std::mutex mutex;
   fs::path file;
-  bool loaded = false;
-  bool racy = false;
+  // What was read, and what the file looked like then: a missing file holds nothing. When
+  // racy, the stamp proves nothing and the file is read again.
   Stamp stamp;
+  bool racy = false;
   RegKeys keys;
   HRESULT readResult = S_OK;
 
@@ -168,7 +171,6 @@ struct Registry::Impl {
     Fd dir;
     const Stamp::Kind folder = OpenFolder(Folder(), dir);
     if (folder == Stamp::kPresent) return Refresh(dir.get());
-    loaded = true;
     racy = false;
     keys.clear();
     stamp = {folder};
@@ -176,7 +178,7 @@ struct Registry::Impl {
   }
 
   void Refresh(int dir) {
-    if (loaded && !racy && stamp.kind != Stamp::kUnreadable) {
+    if (!racy) {
       struct stat st;
       const Stamp now =
           fstatat(dir, Name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? StampOf(st) : Stamp{KindOfError(errno)};
@@ -186,7 +188,6 @@ struct Registry::Impl {
   }
 
   void Load(int dir) {
-    loaded = true;
     racy = false;
     keys.clear();
     readResult = S_OK;
@@ -206,11 +207,11 @@ struct Registry::Impl {
       return;
     }
     std::string bytes;
-    const bool read = st.st_size <= kMaxFileSize && ReadEach(fd.get(), [&](std::string_view piece) {
-                        if (bytes.size() + piece.size() > static_cast<std::size_t>(kMaxFileSize)) return false;
-                        bytes += piece;
-                        return true;
-                      });
+    const bool read = ReadEach(fd.get(), [&](std::string_view piece) {
+      if (bytes.size() + piece.size() > static_cast<std::size_t>(kMaxFileSize)) return false;
+      bytes += piece;
+      return true;
+    });
     if (!read) {
       readResult = REGDB_E_READREGDB;
       return;
@@ -251,9 +252,10 @@ struct Registry::Impl {
       if (errno != EINTR) return REGDB_E_WRITEREGDB;
 
     Refresh(dir.get());  // another process may have written since our last look
+    // Unseen data could neither be kept nor said to be absent.
+    if (stamp.kind == Stamp::kUnreadable) return REGDB_E_WRITEREGDB;
     RegKeys next = keys;
     if (HRESULT hr = change(next); hr != S_OK) return hr;
-    if (stamp.kind == Stamp::kUnreadable) return REGDB_E_WRITEREGDB;  // would overwrite unseen data
     if (FAILED(readResult) && !KeepAside(dir.get())) return REGDB_E_WRITEREGDB;
     const std::string text = SerializeRegistry(next);
     if (!Replace(dir.get(), Name(), [&](int out) { return WriteAll(out, text); })) return REGDB_E_WRITEREGDB;
@@ -263,7 +265,6 @@ struct Registry::Impl {
     struct stat st;
     stamp = fstatat(dir.get(), Name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? StampOf(st) : Stamp{};
     racy = true;
-    loaded = true;
     return S_OK;
   }
 };
@@ -274,7 +275,7 @@ Registry::~Registry() = default;
 void Registry::SetFile(fs::path file) {
   std::lock_guard lock(impl_->mutex);
   impl_->file = std::move(file);
-  impl_->loaded = false;
+  impl_->stamp = {};
   impl_->keys.clear();
   impl_->readResult = S_OK;
 }
@@ -324,18 +325,25 @@ bool Registry::KeyExists(std::u16string_view key) {
   return impl_->keys.count(FoldName(key)) > 0;
 }
 
-HRESULT Registry::DeleteTree(std::u16string_view key) {
-  if (!IsValidKeyPath(key)) return E_INVALIDARG;
+HRESULT Registry::DeleteTree(std::u16string_view key) { return DeleteTrees({std::u16string(key)}); }
+
+HRESULT Registry::DeleteTrees(const std::vector<std::u16string>& keys) {
+  for (const std::u16string& key : keys)
+    if (!IsValidKeyPath(key)) return E_INVALIDARG;
   std::lock_guard lock(impl_->mutex);
-  return impl_->Commit([&](RegKeys& keys) {
-    const std::u16string folded = FoldName(key);
-    auto it = keys.find(folded);
-    if (it == keys.end()) return S_FALSE;
-    keys.erase(it);
-    // Descendants sort together, but not straight after the key: "A\B C" < "A\B\C".
-    const std::u16string prefix = folded + u'\\';
-    for (it = keys.lower_bound(prefix); it != keys.end() && it->first.starts_with(prefix);) it = keys.erase(it);
-    return S_OK;
+  return impl_->Commit([&](RegKeys& tree) {
+    HRESULT hr = S_FALSE;
+    for (const std::u16string& key : keys) {
+      const std::u16string folded = FoldName(key);
+      auto it = tree.find(folded);
+      if (it == tree.end()) continue;
+      hr = S_OK;
+      tree.erase(it);
+      // Descendants sort together, but not straight after the key: "A\B C" < "A\B\C".
+      const std::u16string prefix = folded + u'\\';
+      for (it = tree.lower_bound(prefix); it != tree.end() && it->first.starts_with(prefix);) it = tree.erase(it);
+    }
+    return hr;
   });
 }
 

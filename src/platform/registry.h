@@ -68,6 +68,9 @@ class Registry {
   bool KeyExists(std::u16string_view key);
   // Deletes the key with all its subkeys and values; S_FALSE when there was no such key.
   HRESULT DeleteTree(std::u16string_view key);
+  // The same for several keys in one change: all go, or (on failure) none; S_FALSE when none
+  // of them was there.
+  HRESULT DeleteTrees(const std::vector<std::u16string>& keys);
   // Names of the direct subkeys, in case-insensitive order; the empty key lists the top level.
   std::vector<std::u16string> SubKeys(std::u16string_view key);
 

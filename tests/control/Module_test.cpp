@@ -212,6 +212,10 @@ TEST_F(ModuleTest, RegistersEveryItemCreatesByProgIdAndUnregistersExactly) {
   EXPECT_EQ(CreateObjectByProgID(kControlProgID, &control), CO_E_CLASSSTRING);
   EXPECT_EQ(CoCreateInstance(CLSID_ORV_Velmar_KDX, &control), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(control, nullptr);
+  // The last version of the library takes its LIBID key along.
+  ASSERT_EQ(ClassesRoot().DeleteTree(W("TypeLib\\" + kLibID + "\\2.0")), S_OK);
+  ASSERT_TRUE(DllRegisterServer() == S_OK && DllUnregisterServer() == S_OK);
+  EXPECT_TRUE(ClassesRoot().SubKeys(u"TypeLib").empty());
 }
 
 TEST_F(ModuleTest, UnwritableRegistryFailsOnTheTypeLibrary) {
@@ -219,6 +223,9 @@ TEST_F(ModuleTest, UnwritableRegistryFailsOnTheTypeLibrary) {
   SetRegistryFile(folder.path() / "file" / "registry");  // fails even for root, unlike permission bits
   EXPECT_EQ(DllRegisterServer(), SELFREG_E_TYPELIB);
   EXPECT_EQ(DllUnregisterServer(), SELFREG_E_TYPELIB);  // cannot tell what is registered there
+  SetRegistryFile(folder.path() / "registry");
+  std::ofstream(folder.path() / "registry") << "corrupt\n";
+  EXPECT_EQ(DllUnregisterServer(), SELFREG_E_TYPELIB);  // nor here
 }
 
 // The registry names what gets loaded into the host: only a library nobody else can change,
@@ -251,16 +258,16 @@ TEST_F(ModuleTest, CreationFollowsInprocServer32ToTrustedLibrariesOnly) {
       {"this module, the page", N(self), CLSID_ORV_Velmar_KDXPropPage, S_OK},
       // clang-format on
   };
+  auto mine = std::make_shared<DispatchObject>(DispatchTable{});
   for (const auto& c : cases) {
     const std::u16string key = u"CLSID\\" + StringFromCLSID(c.clsid);
     ASSERT_TRUE(SUCCEEDED(ClassesRoot().DeleteTree(key)));
     ASSERT_TRUE(!c.server || ClassesRoot().SetValue(key + u"\\InprocServer32", u"", W(*c.server)) == S_OK);
-    std::shared_ptr<IDispatch> object;
+    std::shared_ptr<IDispatch> object = mine;  // a failure leaves nothing in it
     EXPECT_EQ(CoCreateInstance(c.clsid, &object), c.hr) << c.what;
     EXPECT_EQ(object != nullptr, c.hr == S_OK) << c.what;
   }
   // The in-process table comes first.
-  auto mine = std::make_shared<DispatchObject>(DispatchTable{});
   ASSERT_EQ(CoRegisterClassObject(CLSID_ORV_Velmar_KDX, [mine] { return mine; }), S_OK);
   std::shared_ptr<IDispatch> object;
   EXPECT_EQ(CoCreateInstance(CLSID_ORV_Velmar_KDX, &object), S_OK);

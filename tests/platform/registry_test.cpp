@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -51,7 +52,7 @@ TEST_F(RegistryTest, AwkwardValuesRoundTripThroughTheFileAndOtherProcesses) {
     std::u16string key, name, data;
   } entries[] = {
       {u"Odd ] [key] = \"name\"\\Sub", u"say \"hi\" =", u"@=\"q\" \\back\\ one\ntwo\r\nthree\tend"},
-      {u"Unicode 委託", u"lone surrogates", u"\xD800 then \xDC00 and \xDBFF, paired 😀"},
+      {u"Unicode 委託", u"surrogates", u"😀 paired, \xD800 then \xDC00 and \xDBFF"},
       {u"Unicode 委託", u"controls", u"nul\0soh\x01del\x7f"s},
       {u"Empty", u"", u""},
       {u"Empty", u" padded ", u"  two leading, one trailing "},
@@ -63,6 +64,7 @@ TEST_F(RegistryTest, AwkwardValuesRoundTripThroughTheFileAndOtherProcesses) {
   EXPECT_EQ(fs::symlink_status(folder_).permissions(), fs::perms::owner_all);  // made private
   const std::string text = ReadFile(file_);
   EXPECT_TRUE(text.starts_with("kdx-registry 1\n") && text.ends_with("\nend\n")) << text;
+  EXPECT_NE(text.find("=\"😀 paired, \\uD800 then \\uDC00 and \\uDBFF\"\n"), std::string::npos) << text;
   Registry reader(file_);
   EXPECT_EQ(reader.ReadResult(), S_OK);
   for (const auto& e : entries) EXPECT_EQ(reader.GetValue(e.key, e.name), e.data) << Utf16ToUtf8(e.name);
@@ -156,7 +158,7 @@ TEST_F(RegistryTest, RefusesWhatOthersCouldChangeAndWritesThroughNoPlantedLink) 
       {"file is a pipe", "registry", 'p', kRead, kWrite},      {"file is a folder", "registry", 'd', kRead, kWrite},
       {"file is a link", "registry", 'l', kRead, kWrite},      {"folder is a link", "", 'l', kRead, kWrite},
       {"lock is a link", "registry.lock", 'l', S_OK, kWrite},  {"old temporary", "registry.tmp", 'l', S_OK, S_OK},
-      {"next temporary", "registry.tmp-" + std::to_string(getpid()) + "-0", 'l', S_OK, S_OK},
+      {"next temporary", "registry.tmp-" + std::to_string(getpid()), 'l', S_OK, S_OK},
       {"corrupt file's copy", "registry.corrupt", 'l', kRead, S_OK},
       // clang-format on
   };
@@ -164,6 +166,9 @@ TEST_F(RegistryTest, RefusesWhatOthersCouldChangeAndWritesThroughNoPlantedLink) 
     SCOPED_TRACE(c.what);
     fs::remove_all(folder_), fs::remove_all(victim);
     ASSERT_EQ(Registry(file_).SetValue(u"Planted\\CLSID", u"", u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}"), S_OK);
+    fs::last_write_time(file_, fs::last_write_time(file_) - std::chrono::hours(1));  // old enough to be kept
+    Registry r(file_);
+    ASSERT_EQ(r.ReadResult(), S_OK);  // read, and kept, before the change
     const std::string before = ReadFile(file_);
     const fs::path at = c.name.empty() ? folder_ : folder_ / c.name;
     if (c.change == 'o' && chown(at.c_str(), 4242, -1) != 0) {
@@ -179,13 +184,13 @@ TEST_F(RegistryTest, RefusesWhatOthersCouldChangeAndWritesThroughNoPlantedLink) 
       fs::create_symlink(victim, at);
     }
     const std::string victimBefore = ReadFile(victim);
-    Registry r(file_);
     EXPECT_EQ(r.ReadResult(), c.read);
     EXPECT_EQ(r.GetValue(u"Planted\\CLSID", u"").has_value(), c.read == S_OK);
     EXPECT_EQ(r.SetValue(u"New", u"", u"x"), c.write);
     EXPECT_EQ(Registry(file_).GetValue(u"New", u"").has_value(), c.write == S_OK);
     EXPECT_EQ(ReadFile(victim), victimBefore);
     EXPECT_TRUE(c.write == S_OK || !fs::is_regular_file(file_) || ReadFile(file_) == before);
+    EXPECT_TRUE(c.change != 'g' || (!chmod(at.c_str(), 0644) && r.ReadResult() == S_OK));  // put right: used again
   }
 }
 
@@ -199,7 +204,7 @@ TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndAreKeptAside) {
       {k + "@=\"v\"\n", false},      {k + "@=\"v\"\nen", false},                   // no end line; cut mid-line
       {k + "end\n@=\"v\"\n", false}, {"kdx-registry 1\n@=\"v\"\n[\"K\"]\nend\n", false},  // after the end; no key
       {k + "@=\"\\q\"\nend\n", false},   {k + "@=\"\\u12\"\nend\n", false},        // unknown and short escapes
-      {k + "@=\"v\nend\n", false},       {k + "@=\"v\" x\nend\n", false},          // unterminated; text after
+      {k + "@=\"v\nend\n", false}, {k + "@=\"v\\\nend\n", false}, {k + "@=\"v\" x\nend\n", false},  // cut; text after
       {k + "@=\"a\x01\"\nend\n", false}, {k + "@=\"\xE5\xA7\"\nend\n", false},     // raw control; bad UTF-8
       {"kdx-registry 1\n[\"K\\\\\\\\L\"]\nend\n", false}, {"kdx-registry 1\n[K]\nend\n", false},  // empty; unquoted
       // clang-format on
@@ -217,6 +222,8 @@ TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndAreKeptAside) {
     EXPECT_TRUE(r.ReadResult() == S_OK && Registry(file_).GetValue(u"New", u"") == u"x");
     EXPECT_EQ(fs::exists(aside) ? ReadFile(aside) : "(none)", valid ? "(none)" : bytes);
   }
+  WriteFile("kdx-registry 1\n#" + std::string(16 << 20, '-') + "\n[\"K\"]\n@=\"v\"\nend\n");  // too big to read
+  EXPECT_EQ(Registry(file_).ReadResult(), kRead);
 }
 
 TEST_F(RegistryTest, CLSIDFromProgIDTakesOnlyAWellFormedCLSIDFromAFileOfOurs) {
