@@ -121,12 +121,16 @@ inline unsigned SevenBit(unsigned c) { return c < 129 ? c - 32u : c - 96u; }
 inline unsigned CharCode(char16_t c) { return c; }
 inline unsigned CharCode(char c) { return static_cast<unsigned char>(c); }
 
-// For each carrier value, the top bit it gives each of the 7 data bytes (as 0x80 or 0).
-// Adding 128 modulo 256 is flipping the top bit, so the bytes are XORed in.
+constexpr int kGroupChars = 8;  // a RecordText group: 7 data characters, then their carrier
+constexpr int kDataChars = kGroupChars - 1;
+
+// For each carrier value, the top bit it gives each data byte (as 0x80 or 0). Adding 128
+// modulo 256 is flipping the top bit, so the bytes are XORed in.
 constexpr auto kCarrierBits = [] {
-  std::array<std::array<unsigned char, 8>, 128> bits{};
-  for (unsigned carrier = 0; carrier < 128; ++carrier)
-    for (unsigned k = 0; k < 7; ++k) bits[carrier][k] = static_cast<unsigned char>(((carrier >> k) & 1u) << 7);
+  std::array<std::array<unsigned char, kDataChars>, 128> bits{};
+  for (unsigned carrier = 0; carrier < bits.size(); ++carrier)
+    for (unsigned k = 0; k < bits[carrier].size(); ++k)
+      bits[carrier][k] = static_cast<unsigned char>(((carrier >> k) & 1u) << 7);
   return bits;
 }();
 
@@ -434,20 +438,19 @@ int DecodeRecordTextOf(unsigned char* out, int capacity, const Ch* text, int tex
   int n = textLength;
   if (n > 0 && text[n - 1] == Ch('\n')) --n;
   if (n > 0 && text[n - 1] == Ch('\r')) --n;
-  const int groups = n / 8, rest = n % 8;
-  const int64_t size = int64_t{7} * groups + (rest >= 2 ? rest - 1 : rest);
+  const int groups = n / kGroupChars, rest = n % kGroupChars;
+  const int64_t size = int64_t{kDataChars} * groups + (rest >= 2 ? rest - 1 : rest);
   if (size + 1 > capacity) return -1;
 
-  // Groups of 7 data characters and a carrier whose bit k is data byte k's top bit. Only the
-  // low 8 bits of a value matter (bytes are taken modulo 256). A group is written as 8 bytes,
-  // the last of which the next group, the remainder or the terminator overwrites.
+  // Groups of data characters and a carrier whose bit k is data byte k's top bit. Only the
+  // low 8 bits of a value matter: bytes are taken modulo 256.
   unsigned char* o = out;
   const Ch* s = text;
-  for (int g = 0; g < groups; ++g, s += 8, o += 7) {
-    unsigned char v[8];
-    for (int k = 0; k < 8; ++k) v[k] = static_cast<unsigned char>(SevenBit(CharCode(s[k])));
-    const auto& bits = kCarrierBits[v[7] & 127u];
-    for (int k = 0; k < 8; ++k) o[k] = v[k] ^ bits[k];
+  for (int g = 0; g < groups; ++g, s += kGroupChars, o += kDataChars) {
+    unsigned char v[kGroupChars];
+    std::transform(s, s + kGroupChars, v, [](Ch c) { return static_cast<unsigned char>(SevenBit(CharCode(c))); });
+    const auto& bits = kCarrierBits[v[kDataChars] & 127u];
+    std::transform(bits.begin(), bits.end(), v, o, std::bit_xor<>());
   }
   if (rest >= 2) {
     const unsigned carrier = SevenBit(CharCode(s[rest - 1]));
