@@ -48,8 +48,9 @@ std::string Describe(const FieldRecord& r, int end = 0) {
 TEST(Decode, FieldsValuesAndMalformedInput) {
   const std::string stop = "n1=5 stop@3";
   const std::tuple<int, std::string, std::string> rows[] = {
-      // Each value class from its lowest tag (the encoder's round trip covers the largest values);
-      // tags below 32 set absent; beyond 64 bits values wrap.
+      // Each value class from its lowest tag, the negative 3- and 5-byte ones at their largest too
+      // (the encoder's round trip covers the others); tags below 32 set absent; beyond 64 bits
+      // values wrap.
       {1, "\x20\x5F\x21\x60!\x22\x70 !\x23\x80   !\x24\x90       !", "n0=63 n1=1 n2=1 n3=1 n4=1"},
       {1, "\x20\xA0\x21\xBF\x22\xC0!\x23\xD0 !\x24\xE0   !\x25\xF0       !", "n0=0 n1=-31 n2=-1 n3=-1 n4=-1 n5=-1"},
       {1, "\x20\xDF\xFF\xFF\x21\xEF\xFF\xFF\xFF\xFF", "n0=-802815 n1=-40282095615"},
