@@ -57,8 +57,8 @@ TEST(Decode, FieldsValuesAndMalformedInput) {
       {1, std::string("\x20!\x20\x1F\x21!\x21\0", 8), ""}, {1, "\x20\x9F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", "n0=9181731332487643135"},
       // Field tags; capacities grow to exactly the highest id; an empty string stays absent; any
       // order, the last of an id winning.
-      {1, "\x90\x48\x20\x22" "ab\x8F\xFF\x20\xC0", "n3583=0 s40=ab cap=3584/41"},
-      {1, "\x25\x21\x23\x22\x25\x23\xD1q\xD2st", "n3=2 n5=3 s1=st"},
+      {1, "\x90\x48\x20\x22" "ab\x8F\xFF\x20\xC0\x90\x49  ", "n3583=0 s40=ab cap=3584/41"},
+      {1, "\x25\x21\x23\x22\x25\x23\xD1q\xD2st\x80 !", "n0=1 n3=2 n5=3 s1=st"},
       // UTF-8 below type 128, malformed sequences converted as everywhere; raw bytes from 128.
       {127, "\xC2\xC3\xA9", "s0=é"}, {128, "\xC3" "a\xC3\xA9", "s0=aÃ©"}, {127, "\xC4\xF0\x9F\x98\x80", "s0=\U0001F600"},
       {127, "\xC3\xE0\x80\x80\xD3\xED\xA0\x80", "s0=\uFFFD\uFFFD\uFFFD s1=\uFFFD\uFFFD\uFFFD"},
