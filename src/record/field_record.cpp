@@ -21,11 +21,12 @@ constexpr int kScratchKeptBytes = 1 << 16;         // decode scratch kept for re
 // Value classes by their first byte: the class is the row with the largest base not above it.
 struct ValueClass {
   uint8_t base;
-  uint8_t bytes;  // with the value tag; 0 marks "set absent"
+  uint8_t bytes;  // with the value tag
   bool negative = false;
+  bool absent = false;
 };
 constexpr ValueClass kValueClasses[] = {
-    {0, 0},            // 0-31: the field is set absent
+    {.base = 0, .bytes = 1, .absent = true},  // 0-31: the field is set absent
     {32, 1, false},    {96, 2, false},   {112, 3, false}, {128, 5, false}, {144, 9, false},
     {160, 1, true},    {192, 2, true},   {208, 3, true},  {224, 5, true},  {240, 9, true},
 };
@@ -109,10 +110,9 @@ void SortKeepingLast(std::vector<Field>& list) {
   auto notBefore = [](const Field& a, const Field& b) { return a.id >= b.id; };
   if (std::adjacent_find(list.begin(), list.end(), notBefore) == list.end()) return;
   std::stable_sort(list.begin(), list.end(), [](const Field& a, const Field& b) { return a.id < b.id; });
-  auto kept = list.begin();
-  for (auto it = list.begin(); it != list.end(); ++it)
-    if (it + 1 == list.end() || (it + 1)->id != it->id) *kept++ = *it;
-  list.erase(kept, list.end());
+  // Backwards, the first of each id is the last given; the ones kept end up at the back.
+  const auto kept = std::unique(list.rbegin(), list.rend(), [](const Field& a, const Field& b) { return a.id == b.id; });
+  list.erase(list.begin(), kept.base());
 }
 
 // RecordText: each character stands for a 7-bit value. Unsigned arithmetic keeps characters
@@ -121,12 +121,16 @@ inline unsigned SevenBit(unsigned c) { return c < 129 ? c - 32u : c - 96u; }
 inline unsigned CharCode(char16_t c) { return c; }
 inline unsigned CharCode(char c) { return static_cast<unsigned char>(c); }
 
-// For each carrier value, the top bit it gives each of the 7 data bytes (as 0x80 or 0).
-// Adding 128 modulo 256 is flipping the top bit, so the bytes are XORed in.
+constexpr int kGroupChars = 8;  // a RecordText group: 7 data characters, then their carrier
+constexpr int kDataChars = kGroupChars - 1;
+
+// For each carrier value, the top bit it gives each data byte (as 0x80 or 0). Adding 128
+// modulo 256 is flipping the top bit, so the bytes are XORed in.
 constexpr auto kCarrierBits = [] {
-  std::array<std::array<unsigned char, 8>, 128> bits{};
-  for (unsigned carrier = 0; carrier < 128; ++carrier)
-    for (unsigned k = 0; k < 7; ++k) bits[carrier][k] = static_cast<unsigned char>(((carrier >> k) & 1u) << 7);
+  std::array<std::array<unsigned char, kDataChars>, 128> bits{};
+  for (unsigned carrier = 0; carrier < bits.size(); ++carrier)
+    for (unsigned k = 0; k < bits[carrier].size(); ++k)
+      bits[carrier][k] = static_cast<unsigned char>(((carrier >> k) & 1u) << 7);
   return bits;
 }();
 
@@ -217,10 +221,10 @@ bool FieldRecord::StoreString(int id, const char16_t* text, uint32_t length) {
     at->length = length;
   } else {
     if (length >= kMaxTextUnits - f.text.size()) return false;
+    // Overwritten texts are reclaimed once they outweigh the live ones (or later, if not now).
+    if (f.unused > f.text.size() / 2) Guarded([&] { Absorb(Fields()); });
     // Room for a new entry first, so that nothing can fail once the text is in.
     if (!present && !Guarded([&] { Reserve(f.strings, 1); })) return false;
-    // Overwritten texts are reclaimed once they outweigh the live ones (or later, if not now).
-    if (f.unused > f.text.size() / 2) Guarded([&] { Compact(length + 1); });
     const auto offset = static_cast<uint32_t>(f.text.size());
     if (!Guarded([&] { Reserve(f.text, length + 1); })) return false;
     f.text.resize(offset + length + 1);
@@ -235,20 +239,6 @@ bool FieldRecord::StoreString(int id, const char16_t* text, uint32_t length) {
   }
   m_nStringCapacity = std::max(m_nStringCapacity, id + 1);
   return true;
-}
-
-// Rewrites the text buffer with only the live strings, with room for `room` more units.
-void FieldRecord::Compact(std::size_t room) {
-  Fields& f = m_fields;
-  std::vector<char16_t> text;
-  text.reserve(f.text.size() - f.unused + room);  // the only step that can fail
-  for (StringField& s : f.strings) {
-    const auto from = f.text.begin() + s.offset;
-    s.offset = static_cast<uint32_t>(text.size());
-    text.insert(text.end(), from, from + s.length + 1);
-  }
-  f.text.swap(text);
-  f.unused = 0;
 }
 
 int64_t FieldRecord::GetNumber(int id) const {
@@ -343,7 +333,7 @@ int FieldRecord::Decode(const unsigned char* bytes, int start, int length) {
   scratch.strings.clear();
   Guarded([&] {
     // A string never decodes to more units than its field has bytes, terminator included.
-    if (scratch.text.size() < static_cast<std::size_t>(last)) scratch.text.resize(static_cast<std::size_t>(last));
+    scratch.text.resize(std::max(scratch.text.size(), static_cast<std::size_t>(last)));
     pos = ReadFields(bytes, pos, end, m_nRecordType < 128, scratch);
     SortKeepingLast(scratch.numbers);
     SortKeepingLast(scratch.strings);
@@ -374,23 +364,17 @@ int FieldRecord::ReadFields(const unsigned char* p, int pos, int end, bool utf8,
         id = paged(tag - 128);
         if (id < 0) return at;
       }
-      if (pos >= end) return at;
+      // At most the check character, which is never a whole value: the length check stops there.
       const unsigned valueTag = p[pos];
       const ValueClass c = kValueClassOf[valueTag];
-      int64_t value = kAbsent;
-      if (c.bytes == 0) {
-        pos += 1;
-      } else {
-        if (end - pos < c.bytes) return at;
-        // Unsigned arithmetic: out-of-range digits and the widest class wrap as signed 64-bit
-        // two's complement would, without undefined behaviour.
-        uint64_t magnitude = valueTag - c.base;
-        for (int i = 1; i < c.bytes; ++i)
-          magnitude = magnitude * kDigitBase + static_cast<uint64_t>(static_cast<int64_t>(p[pos + i]) - kDigitOffset);
-        value = static_cast<int64_t>(c.negative ? 0 - magnitude : magnitude);
-        pos += c.bytes;
-      }
-      out.numbers.push_back({id, value});
+      if (end - pos < c.bytes) return at;
+      // Unsigned arithmetic: out-of-range digits and the widest class wrap as signed 64-bit
+      // two's complement would, without undefined behaviour.
+      uint64_t magnitude = valueTag - c.base;
+      for (int i = 1; i < c.bytes; ++i)
+        magnitude = magnitude * kDigitBase + static_cast<uint64_t>(static_cast<int64_t>(p[pos + i]) - kDigitOffset);
+      pos += c.bytes;
+      out.numbers.push_back({id, c.absent ? kAbsent : static_cast<int64_t>(c.negative ? 0 - magnitude : magnitude)});
       continue;
     }
 
@@ -398,8 +382,7 @@ int FieldRecord::ReadFields(const unsigned char* p, int pos, int end, bool utf8,
     if (tag >= 192) {
       id = static_cast<int>(tag - 192) / 16;
       length = static_cast<int>(tag % 16);
-    } else if (tag >= 160) {
-      if (pos >= end) return at;
+    } else if (tag >= 160) {  // its length byte may be the check character: too long then
       id = static_cast<int>(tag) - 160;
       length = p[pos++] - kDigitOffset;
     } else {
@@ -434,20 +417,19 @@ int DecodeRecordTextOf(unsigned char* out, int capacity, const Ch* text, int tex
   int n = textLength;
   if (n > 0 && text[n - 1] == Ch('\n')) --n;
   if (n > 0 && text[n - 1] == Ch('\r')) --n;
-  const int groups = n / 8, rest = n % 8;
-  const int64_t size = int64_t{7} * groups + (rest >= 2 ? rest - 1 : rest);
+  const int groups = n / kGroupChars, rest = n % kGroupChars;
+  const int64_t size = int64_t{kDataChars} * groups + (rest >= 2 ? rest - 1 : rest);
   if (size + 1 > capacity) return -1;
 
-  // Groups of 7 data characters and a carrier whose bit k is data byte k's top bit. Only the
-  // low 8 bits of a value matter (bytes are taken modulo 256). A group is written as 8 bytes,
-  // the last of which the next group, the remainder or the terminator overwrites.
+  // Groups of data characters and a carrier whose bit k is data byte k's top bit. Only the
+  // low 8 bits of a value matter: bytes are taken modulo 256.
   unsigned char* o = out;
   const Ch* s = text;
-  for (int g = 0; g < groups; ++g, s += 8, o += 7) {
-    unsigned char v[8];
-    for (int k = 0; k < 8; ++k) v[k] = static_cast<unsigned char>(SevenBit(CharCode(s[k])));
-    const auto& bits = kCarrierBits[v[7] & 127u];
-    for (int k = 0; k < 8; ++k) o[k] = v[k] ^ bits[k];
+  for (int g = 0; g < groups; ++g, s += kGroupChars, o += kDataChars) {
+    unsigned char v[kGroupChars];
+    std::transform(s, s + kGroupChars, v, [](Ch c) { return static_cast<unsigned char>(SevenBit(CharCode(c))); });
+    const auto& bits = kCarrierBits[v[kDataChars] & 127u];
+    std::transform(bits.begin(), bits.end(), v, o, std::bit_xor<>());
   }
   if (rest >= 2) {
     const unsigned carrier = SevenBit(CharCode(s[rest - 1]));

@@ -105,7 +105,6 @@ class FieldRecord {
   const StringField* FindString(int id) const;
   bool StoreString(int id, const char16_t* text, uint32_t length);
   void Absorb(const Fields& in);
-  void Compact(std::size_t room);
 
   int32_t m_nStringCapacity = 0;
   int32_t m_nNumberCapacity = 0;
