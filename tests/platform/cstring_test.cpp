@@ -22,7 +22,7 @@ const char16_t* const kNull = nullptr;
 
 // Results computed in the table and the texts they must be.
 void Check(std::initializer_list<std::pair<CString, const char16_t*>> rows) {
-  for (const auto& [got, expected] : rows) EXPECT_EQ(got, CString(expected));
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows.begin()[i].first, rows.begin()[i].second) << "row " << i;
 }
 
 // An edit of `text`: "<what it returned> <the text after>".
@@ -84,8 +84,10 @@ TEST(CString, EditsExtractsAndTrimsClampLikeMfc) {
       {S(u"Ĳ İ Ÿ ΑΣ ϴ ＡＢ").MakeLower(), u"ĳ i ÿ ασ θ ａｂ"},
       {S(kNull) + S(nullptr, 5) + S(u"abc", -1) + S(u'x', -2), u""}, {S(u"abc", 2) + S(u'x', 2), u"abxx"},
       {u'x' + S(u"受") + u'd' + kNull + u"!", u"x受d!"},  // null text is empty text
-      {EDIT(u"委託", e.SetAt(2, u'x'), e.SetAt(-1, u'x'), e.SetAt(0, u'受'), e += u'!', e += kNull, e.GetAt(-1) + e.GetAt(3)),
-       u"0 受託!"},
+      // Indexes outside the text are ignored, and the terminator stays.
+      {EDIT(u"委託", e.SetAt(2, u'x'), e.SetAt(-1, u'x'), e.SetAt(0, u'受'), e.GetString()[2] + e.GetAt(-1) + e.GetAt(2)),
+       u"0 受託"},
+      {EDIT(u"受", e += u'!', e += kNull, e += S(u"?"), 0), u"0 受!?"},
       // The conversions themselves are tested with the code pages; these use the right ones.
       {S::FromAnsi("TXO \xA5\xAD\xBD\x4C\xBB\xF9"), u"TXO 平盤價"},
       {S::FromUtf8("\xE5\xB9\xB3\xE5\xA7"), u"平\uFFFD\uFFFD"},
@@ -101,7 +103,7 @@ TEST(CString, FindAndCompare) {
       {s.Find(u"bc", 2), 4}, {s.Find(u"c", 6), -1}, {s.Find(u"abc", 7), -1}, {s.Find(u"a", -1), -1},
       {s.Find(u"", 6), 6}, {s.Find(u"", 7), -1}, {s.Find(kNull, 1), 1}, {s.ReverseFind(u'a'), 3},
       {s.ReverseFind(u'z'), -1}, {s.ReverseFind(u'\0'), -1}, {s.FindOneOf(u"xc"), 2}, {s.FindOneOf(u""), -1},
-      {ab.Compare(u"abc"), -1}, {ab.Compare(u"AB"), 1}, {CString().Compare(kNull), 0},
+      {ab.Compare(u"abc"), -1}, {ab.Compare(u"AB"), 1}, {CString().Compare(kNull), 0}, {CString().CompareNoCase(kNull), 0},
       {CString(u"Ä").Compare(u"ä"), -1}, {ab.CompareNoCase(u"AB"), 0}, {ab.CompareNoCase(u"aBc"), -1},
       {ab.CompareNoCase(u"a"), 1}, {CString(u"Ä").CompareNoCase(u"ä"), 0}, {CString(u"_").CompareNoCase(u"A"), -1},
       {CString(u"\uFFFF").CompareNoCase(u"a"), 1}, {s.GetAt(1), u'b'},

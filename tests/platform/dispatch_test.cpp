@@ -72,13 +72,14 @@ TEST(DispatchTable, InvokeChecksCountTypesAndKindAndPassesVariantPointersThrough
       {24, M, {VARIANT::ByRef(nullptr)}, MISMATCH, {}},
   };
   Component component;
-  for (const auto& [id, flags, arguments, hr, expected] : calls) {
+  for (std::size_t i = 0; i < std::size(calls); ++i) {
+    const auto& [id, flags, arguments, hr, expected] = calls[i];
     std::vector<VARIANT> args = arguments;
     VARIANT result = u"stale";
-    EXPECT_EQ(component.Invoke(id, flags, args, &result), hr) << id;
-    EXPECT_TRUE(Key(result) == Key(SUCCEEDED(hr) ? expected : VARIANT(u"stale"))) << id;
+    EXPECT_EQ(component.Invoke(id, flags, args, &result), hr) << "row " << i;
+    EXPECT_TRUE(Key(result) == Key(SUCCEEDED(hr) ? expected : VARIANT(u"stale"))) << "row " << i;
     // The callee sees the caller's own VARIANT, or the argument itself when passed by value.
-    EXPECT_TRUE(id != 24 || FAILED(hr) || component.lastOrder == (args[0].vt == VT_I4 ? &args[0] : &order));
+    EXPECT_TRUE(id != 24 || FAILED(hr) || component.lastOrder == (args[0].vt == VT_I4 ? &args[0] : &order)) << i;
   }
   EXPECT_EQ(order.parray->cLocks, 0u);
   VARIANT on = VARIANT::Bool(true), args[2] = {u"x", u"y"}, result;
@@ -211,10 +212,11 @@ TEST(ClassFactory, CreatesOnlyWhatIsRegistered) {
       {[] { Made inner; return SUCCEEDED(CoCreateInstance(kB, &inner)) ? inner : nullptr; }, S_FALSE, S_OK},
   };
   ASSERT_EQ(CoRegisterClassObject(kB, [] { return std::make_shared<Component>(); }), S_OK);
-  for (const auto& [make, registerHr, createHr] : factories) {
-    EXPECT_EQ(CoRegisterClassObject(kA, make), registerHr);
-    EXPECT_EQ(CoCreateInstance(kA, &obj), createHr);
-    EXPECT_EQ(obj != nullptr, SUCCEEDED(createHr));
+  for (std::size_t i = 0; i < std::size(factories); ++i) {
+    const auto& [make, registerHr, createHr] = factories[i];
+    EXPECT_EQ(CoRegisterClassObject(kA, make), registerHr) << "row " << i;
+    EXPECT_EQ(CoCreateInstance(kA, &obj), createHr) << "row " << i;
+    EXPECT_EQ(obj != nullptr, SUCCEEDED(createHr)) << "row " << i;
   }
   DISPID id = 0;
   EXPECT_EQ(obj->GetIDsOfNames(u"login", &id), S_OK);
