@@ -1,154 +1,115 @@
 #include "platform/cstring.h"
-#include "platform/cstring_rows.h"
 
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <wctype.h>
 
 #include <climits>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <tuple>
-#include <type_traits>
 
 #include "platform/codepage.h"
 
 namespace kdx {
 
-namespace {
+inline void PrintTo(const CString& s, std::ostream* os) { *os << '"' << s.ToUtf8() << '"'; }
 
-using test::Check;
-using test::Row;
+namespace {
 
 const char16_t* const kNull = nullptr;
 
-TEST(CString, ExtractionClampsLikeMfc) {
+// Results computed in the table and the texts they must be.
+void Check(std::initializer_list<std::pair<CString, const char16_t*>> rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows.begin()[i].first, rows.begin()[i].second) << "row " << i;
+}
+
+// An edit of `text`: "<what it returned> <the text after>".
+template <class Edit>
+CString Edited(const char16_t* text, Edit edit) {
+  CString s(text), n;
+  if constexpr (std::is_void_v<decltype(edit(s))>) edit(s);
+  else n.Format(u"%d", edit(s));
+  return n + u" " + s;
+}
+#define EDIT(text, ...) Edited(text, [](CString& e) { return __VA_ARGS__; })
+
+// Each token and the start after it, until start is -1.
+CString Tokens(const CString& text, const char16_t* delimiters, int start) {
+  CString log;
+  for (int call = 0; call < 10 && (call == 0 || start != -1); ++call) {
+    log += text.Tokenize(delimiters, start);
+    log.AppendFormat(u":%d ", start);
+  }
+  return log;
+}
+
+TEST(CString, EditsExtractsAndTrimsClampLikeMfc) {
+  using S = CString;
+  using V = std::u16string_view;
   const CString s(u"abcdef");
   Check({
-      {"Left negative", s.Left(-1), u""},                {"Left part", s.Left(3), u"abc"},
-      {"Left past end", s.Left(99), u"abcdef"},          {"Mid negative first", s.Mid(-2), u"abcdef"},
-      {"Mid INT_MIN", s.Mid(INT_MIN), u"abcdef"},        {"Mid tail", s.Mid(2), u"cdef"},
-      {"Mid INT_MAX", s.Mid(INT_MAX), u""},              {"Mid count", s.Mid(2, 3), u"cde"},
-      {"Mid negative first, count", s.Mid(-1, 3), u"abc"}, {"Mid count past end", s.Mid(4, 99), u"ef"},
-      {"Mid negative count", s.Mid(2, -1), u""},         {"Mid first past end", s.Mid(7, 2), u""},
-      {"Mid overflowing sum", s.Mid(1, INT_MAX), u"bcdef"}, {"Mid both huge", s.Mid(INT_MAX, INT_MAX), u""},
-      {"Right part", s.Right(2), u"ef"},                 {"Right negative", s.Right(-1), u""},
-      {"SpanIncluding", s.SpanIncluding(u"bax"), u"ab"}, {"SpanIncluding empty set", s.SpanIncluding(u""), u""},
-      {"SpanExcluding", s.SpanExcluding(u"dx"), u"abc"}, {"SpanExcluding null set", s.SpanExcluding(kNull), u"abcdef"},
+      {s.Left(-1), u""}, {s.Left(3), u"abc"}, {s.Left(99), u"abcdef"}, {s.Mid(-2), u"abcdef"},
+      {s.Mid(INT_MIN), u"abcdef"}, {s.Mid(2), u"cdef"}, {s.Mid(INT_MAX), u""}, {s.Mid(2, 3), u"cde"},
+      {s.Mid(-1, 3), u"abc"}, {s.Mid(4, 99), u"ef"}, {s.Mid(2, -1), u""}, {s.Mid(7, 2), u""},
+      {s.Mid(1, INT_MAX), u"bcdef"}, {s.Mid(INT_MAX, INT_MAX), u""}, {s.Right(2), u"ef"}, {s.Right(-1), u""},
+      {s.SpanIncluding(u"bax"), u"ab"}, {s.SpanIncluding(u""), u""}, {s.SpanExcluding(u"dx"), u"abc"},
+      {s.SpanExcluding(kNull), u"abcdef"}, {EDIT(u"abc", e.Insert(-5, u"x")), u"4 xabc"},
+      {EDIT(u"abc", e.Insert(99, u'x')), u"4 abcx"}, {EDIT(u"abc", e.Insert(1, kNull)), u"3 abc"},
+      {EDIT(u"abc", e.Delete(1)), u"2 ac"}, {EDIT(u"abc", e.Delete(-1, 2)), u"1 c"},
+      {EDIT(u"abc", e.Delete(2, 99)), u"2 ab"}, {EDIT(u"abc", e.Delete(5, 1)), u"3 abc"},
+      {EDIT(u"abc", e.Delete(1, -1)), u"3 abc"}, {EDIT(u"abc", e.Delete(INT_MAX, INT_MAX)), u"3 abc"},
+      {EDIT(u"abc", e.Truncate(1)), u" a"}, {EDIT(u"abc", e.Truncate(5)), u" abc"},
+      {EDIT(u"abc", e.Truncate(-1)), u" abc"}, {EDIT(u"aaa", e.Replace(u"aa", u"x")), u"1 xa"},
+      {EDIT(u"%$&x%$&", e.Replace(u"%$&", u",")), u"2 ,x,"}, {EDIT(u"aa", e.Replace(u"a", u"aa")), u"2 aaaa"},
+      {EDIT(u"abc", e.Replace(u"", u"x") + e.Replace(u"z", u"x")), u"0 abc"},
+      {EDIT(u"banana", e.Replace(u'a', u'o') * 10 + e.Replace(u'o', u'o')), u"30 bonono"},
+      {EDIT(u"banana", e.Remove(u'a')), u"3 bnn"},
+      // Arguments that point into the string being edited are read before it changes.
+      {EDIT(u"aab a", e.Trim(V(e).substr(0, 1)), 0), u"0 b "},
+      {EDIT(u"abcabc", e.Replace(V(e).substr(0, 2), V(e).substr(2, 4))), u"2 cabcccabcc"},
+      {EDIT(u"abcdefgh", e.Insert(2, V(e).substr(4))), u"12 abefghcdefgh"},
+      {EDIT(u"xyz", e.Append(e).Append(V(e).substr(1)), 0), u"0 xyzxyzyzxyz"},
+      {EDIT(u"ab", e.Format(u"%s-%s", e, e), e.AppendFormat(e, 1)), u" ab-abab-ab"},
+      {Tokens(u"a,b;;c", u",;", 0), u"a:2 b:4 c:7 :-1 "}, {Tokens(u",,a,,", u",", 0), u"a:4 :-1 "},
+      {Tokens(u"a,b", u",", 2), u"b:4 :-1 "}, {Tokens(u",,,", u",", 0), u":-1 "}, {Tokens(u"abc", u",", -5), u":-1 "},
+      {Tokens(u"abc", u",", 99), u":-1 "}, {Tokens(u"abc", u"", 1), u"bc:4 :-1 "},  // no delimiters: the rest, then the end
+      {S(u" \t\r\n\v\fab c\u3000\u00A0\u2003").Trim(), u"ab c"}, {S(u"  a  ").TrimLeft(), u"a  "},
+      {S(u"  a  ").TrimRight(), u"  a"}, {S(u"\u200Ba\x08").Trim(), u"\u200Ba\x08"}, {S(u"xxaxbxx").Trim(u'x'), u"axb"},
+      {S(u"xxaxbxx").TrimLeft(u'x'), u"axbxx"}, {S(u"xxaxbxx").TrimRight(u'x'), u"xxaxb"},
+      {S(u" a ").Trim(kNull), u" a "}, {S(u"xyaxyb yx").Trim(u"xy"), u"axyb "},
+      {S(u"xyaxyb yx").TrimLeft(u"xy"), u"axyb yx"}, {S(u"16.000").TrimRight(u"0."), u"16"},
+      {S(u"abc").MakeReverse(), u"cba"}, {S(u"àÿ µ ß ı ſ roc委託a1").MakeUpper(), u"ÀŸ Μ ß I S ROC委託A1"},
+      {S(u"Ĳ İ Ÿ ΑΣ ϴ ＡＢ").MakeLower(), u"ĳ i ÿ ασ θ ａｂ"},
+      {S(kNull) + S(nullptr, 5) + S(u"abc", -1) + S(u'x', -2), u""}, {S(u"abc", 2) + S(u'x', 2), u"abxx"},
+      {u'x' + S(u"受") + u'd' + kNull + u"!", u"x受d!"},  // null text is empty text
+      // Indexes outside the text are ignored, and the terminator stays.
+      {EDIT(u"委託", e.SetAt(2, u'x'), e.SetAt(-1, u'x'), e.SetAt(0, u'受'), e.GetString()[2] + e.GetAt(-1) + e.GetAt(2)),
+       u"0 受託"},
+      {EDIT(u"受", e += u'!', e += kNull, e += S(u"?"), 0), u"0 受!?"},
+      // The conversions themselves are tested with the code pages; these use the right ones.
+      {S::FromAnsi("TXO \xA5\xAD\xBD\x4C\xBB\xF9"), u"TXO 平盤價"},
+      {S::FromUtf8("\xE5\xB9\xB3\xE5\xA7"), u"平\uFFFD\uFFFD"},
   });
+  ASSERT_EQ(AnsiCodePage(), 950u);
+  EXPECT_EQ(std::pair(S(u"TXO 平盤價").ToAnsi(), S(u"平").ToUtf8()), std::pair(std::string("TXO \xA5\xAD\xBD\x4C\xBB\xF9"), std::string("\xE5\xB9\xB3")));
 }
 
-TEST(CString, FindFamily) {
-  const CString s(u"abcabc");
-  const std::tuple<const char*, int, int> rows[] = {
-      {"char from start", s.Find(u'c', 3), 5},      {"char at last index", s.Find(u'c', 5), 5},
-      {"char start at length", s.Find(u'a', 6), -1}, {"char negative start", s.Find(u'a', -1), -1},
-      {"char NUL", s.Find(u'\0'), -1},              {"text from start", s.Find(u"bc", 2), 4},
-      {"text start at length", s.Find(u"c", 6), -1}, {"text past end", s.Find(u"abc", 7), -1},
-      {"text negative start", s.Find(u"a", -1), -1}, {"empty text at length", s.Find(u"", 6), 6},
-      {"empty text past end", s.Find(u"", 7), -1},  {"null text gives start", s.Find(kNull, 1), 1},
-      {"ReverseFind", s.ReverseFind(u'a'), 3},      {"ReverseFind absent", s.ReverseFind(u'z'), -1},
-      {"ReverseFind NUL", s.ReverseFind(u'\0'), -1}, {"FindOneOf", s.FindOneOf(u"xc"), 2},
-      {"FindOneOf empty set", s.FindOneOf(u""), -1},
+TEST(CString, FindAndCompare) {
+  const CString s(u"abcabc"), ab(u"ab");
+  const std::pair<int, int> rows[] = {
+      {s.Find(u'c', 3), 5}, {s.Find(u'c', 5), 5}, {s.Find(u'a', 6), -1}, {s.Find(u'a', -1), -1}, {s.Find(u'\0'), -1},
+      {s.Find(u"bc", 2), 4}, {s.Find(u"c", 6), -1}, {s.Find(u"abc", 7), -1}, {s.Find(u"a", -1), -1},
+      {s.Find(u"", 6), 6}, {s.Find(u"", 7), -1}, {s.Find(kNull, 1), 1}, {s.ReverseFind(u'a'), 3},
+      {s.ReverseFind(u'z'), -1}, {s.ReverseFind(u'\0'), -1}, {s.FindOneOf(u"xc"), 2}, {s.FindOneOf(u""), -1},
+      {ab.Compare(u"abc"), -1}, {ab.Compare(u"AB"), 1}, {CString().Compare(kNull), 0}, {CString().CompareNoCase(kNull), 0},
+      {CString(u"Ä").Compare(u"ä"), -1}, {ab.CompareNoCase(u"AB"), 0}, {ab.CompareNoCase(u"aBc"), -1},
+      {ab.CompareNoCase(u"a"), 1}, {CString(u"Ä").CompareNoCase(u"ä"), 0}, {CString(u"_").CompareNoCase(u"A"), -1},
+      {CString(u"\uFFFF").CompareNoCase(u"a"), 1}, {s.GetAt(1), u'b'},
   };
-  for (const auto& [name, got, expected] : rows) EXPECT_EQ(got, expected) << name;
-}
-
-TEST(CString, TokenizeWalksAndEnds) {
-  // Text, delimiters, first start, and "token:start " per call until start is -1.
-  const std::tuple<const char16_t*, const char16_t*, int, const char*> rows[] = {
-      {u"a,b;;c", u",;", 0, "a:2 b:4 c:7 :-1 "}, {u",,a,,", u",", 0, "a:4 :-1 "}, {u"a,b", u",", 2, "b:4 :-1 "},
-      {u"", u",", 0, ":-1 "},                    {u",,,", u",", 0, ":-1 "},      {u"abc", u",", -5, ":-1 "},
-      {u"abc", u",", 99, ":-1 "},
-      {u"abc", u"", 1, "bc:4 :-1 "},  // no delimiters: the rest, then the end
-  };
-  for (const auto& [text, delimiters, first, expected] : rows) {
-    int start = first;
-    std::string log;
-    for (int call = 0; call < 10 && (call == 0 || start != -1); ++call) {
-      log += CString(text).Tokenize(delimiters, start).ToUtf8();
-      log += ":" + std::to_string(start) + " ";
-    }
-    EXPECT_EQ(log, expected) << CString(text).ToUtf8();
-  }
-}
-
-TEST(CString, TrimSets) {
-  using S = CString;
-  Check({
-      {"white space", S(u" \t\r\n\v\fab c\u3000\u00A0\u2003").Trim(), u"ab c"},
-      {"left", S(u"  a  ").TrimLeft(), u"a  "},          {"right", S(u"  a  ").TrimRight(), u"  a"},
-      {"zero-width space is no space", S(u"\u200Ba").Trim(), u"\u200Ba"},
-      {"char", S(u"xxaxbxx").Trim(u'x'), u"axb"},        {"char right", S(u"xxaxbxx").TrimRight(u'x'), u"xxaxb"},
-      {"set", S(u"xyaxyb yx").Trim(u"xy"), u"axyb "},
-      {"set right", S(u"16.000").TrimRight(u"0").TrimRight(u"."), u"16"},
-      {"null set", S(u" a ").Trim(kNull), u" a "},
-  });
-}
-
-TEST(CString, ReplaceAndRemoveCount) {
-  const std::tuple<const char16_t*, const char16_t*, const char16_t*, const char16_t*, int> rows[] = {
-      {u"aaa", u"aa", u"x", u"xa", 1},   {u"abab", u"ab", u"", u"", 2},        {u"aa", u"a", u"aa", u"aaaa", 2},
-      {u"abc", u"", u"x", u"abc", 0},    {u"abc", u"z", u"x", u"abc", 0},      {u"abc", u"b", nullptr, u"ac", 1},
-      {u"%$&x%$&", u"%$&", u",", u",x,", 2},
-  };
-  for (const auto& [text, from, to, expected, count] : rows) {
-    CString s(text);
-    EXPECT_EQ(s.Replace(from, to), count) << CString(text).ToUtf8();
-    EXPECT_EQ(s, expected);
-  }
-  CString s(u"banana");
-  EXPECT_EQ(s.Replace(u'a', u'a'), 0);
-  EXPECT_EQ(s.Replace(u'a', u'o'), 3);
-  EXPECT_EQ(s.Remove(u'o'), 3);
-  EXPECT_EQ(s, u"bnn");
-  EXPECT_EQ(s.Remove(u'z'), 0);
-}
-
-// "<returned length> <text>" after an edit of "abc"; Truncate returns nothing.
-template <class Edit>
-std::string EditAbc(Edit edit) {
-  CString s(u"abc");
-  std::string n;
-  if constexpr (std::is_void_v<decltype(edit(s))>) edit(s);
-  else n = std::to_string(edit(s));
-  return n + " " + s.ToUtf8();
-}
-
-TEST(CString, InsertDeleteTruncateClamp) {
-  const std::tuple<const char*, std::string, const char*> rows[] = {
-      {"insert before start", EditAbc([](CString& s) { return s.Insert(-5, u"x"); }), "4 xabc"},
-      {"insert past end", EditAbc([](CString& s) { return s.Insert(99, u"xy"); }), "5 abcxy"},
-      {"insert null", EditAbc([](CString& s) { return s.Insert(1, kNull); }), "3 abc"},
-      {"delete one", EditAbc([](CString& s) { return s.Delete(1); }), "2 ac"},
-      {"delete negative index", EditAbc([](CString& s) { return s.Delete(-1, 2); }), "1 c"},
-      {"delete past end", EditAbc([](CString& s) { return s.Delete(2, 99); }), "2 ab"},
-      {"delete index past end", EditAbc([](CString& s) { return s.Delete(5, 1); }), "3 abc"},
-      {"delete negative count", EditAbc([](CString& s) { return s.Delete(1, -1); }), "3 abc"},
-      {"delete huge sum", EditAbc([](CString& s) { return s.Delete(INT_MAX, INT_MAX); }), "3 abc"},
-      {"truncate", EditAbc([](CString& s) { s.Truncate(1); }), " a"},
-      {"truncate longer", EditAbc([](CString& s) { s.Truncate(5); }), " abc"},
-      {"truncate negative", EditAbc([](CString& s) { s.Truncate(-1); }), " abc"},
-  };
-  for (const auto& [name, got, expected] : rows) EXPECT_EQ(got, expected) << name;
-}
-
-TEST(CString, ConstructionIndexingAndOperatorsIgnoreWhatIsOutOfRange) {
-  EXPECT_TRUE(CString(kNull).IsEmpty() && CString(nullptr, 5).IsEmpty() && CString(u"abc", -1).IsEmpty() &&
-              CString(u'x', -2).IsEmpty());
-  EXPECT_EQ(CString(u"abc", 2), u"ab");
-  CString s(u"委託");
-  EXPECT_EQ(s.GetAt(-1), 0);
-  EXPECT_EQ(s.GetAt(2), 0);
-  s.SetAt(2, u'x');
-  s.SetAt(-1, u'x');
-  s.SetAt(0, u'受');
-  EXPECT_EQ(s, u"受託");
-  EXPECT_EQ(s.GetString()[2], 0);
-  // Operators take null text as empty text, and single characters.
-  EXPECT_TRUE(s != kNull && CString() == kNull && u"受" < s && s < std::u16string(u"受託x"));
-  EXPECT_EQ(u'x' + s + u'd' + kNull + u"!", u"x受託d!");
-  s += u'!';
-  s += kNull;
-  EXPECT_EQ(s, u"受託!");
+  for (std::size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(rows[i].first, rows[i].second) << "row " << i;
+  EXPECT_TRUE(s != kNull && CString() == kNull && u"ab" < s && s < std::u16string(u"abcabcx"));
 }
 
 // The tables are checked against the C library's Unicode case data over the ranges they cover.
@@ -165,52 +126,39 @@ TEST(CString, CaseMappingMatchesUnicode) {
   freelocale(utf8);
 }
 
-// The special cases hold even where the test above is skipped.
-TEST(CString, MakeUpperAndLower) {
-  CString up(u"àÿ µ ß ı ſ ŉ roc委託a1"), down(u"Ĳ İ Ÿ ΑΣ ϴ ＡＢ");
-  EXPECT_EQ(up.MakeUpper(), u"ÀŸ Μ ß I S ŉ ROC委託A1");
-  EXPECT_EQ(down.MakeLower(), u"ĳ i ÿ ασ θ ａｂ");
-}
+enum class Side { Buy = 1, Sell = 2 };
 
-TEST(CString, CompareAndCompareNoCase) {
-  const std::tuple<const char16_t*, const char16_t*, int, int> rows[] = {
-      {u"abc", u"ABC", 1, 0}, {u"ab", u"abc", -1, -1}, {u"", nullptr, 0, 0},       {u"Ä", u"ä", -1, 0},
-      {u"_", u"A", 1, -1},    {u"\uFFFF", u"a", 1, 1}, {u"rocid", u"ROCID2", 1, -1},
-  };
-  for (const auto& [a, b, compare, noCase] : rows) {
-    EXPECT_EQ(CString(a).Compare(b), compare) << CString(a).ToUtf8() << " / " << CString(b).ToUtf8();
-    EXPECT_EQ(CString(a).CompareNoCase(b), noCase) << CString(a).ToUtf8() << " / " << CString(b).ToUtf8();
-  }
-}
-
-// Arguments that point into the string being edited are read before it changes.
-TEST(CString, EditsTolerateArgumentsPointingIntoThemselves) {
-  CString s(u"aab a");
-  s.Trim(std::u16string_view(s).substr(0, 1));
-  EXPECT_EQ(s, u"b ");
-  s = u"abcabc";
-  EXPECT_EQ(s.Replace(std::u16string_view(s).substr(0, 2), std::u16string_view(s).substr(2, 4)), 2);
-  EXPECT_EQ(s, u"cabcccabcc");
-  s = u"abcdefgh";
-  s.Insert(2, std::u16string_view(s).substr(4));
-  EXPECT_EQ(s, u"abefghcdefgh");
-  s = u"xyz";
-  s.Append(s).Append(std::u16string_view(s).substr(1));
-  EXPECT_EQ(s, u"xyzxyzyzxyz");
-  s = u"ab";
-  s.Format(u"%s-%s", s, s);
-  EXPECT_EQ(s, u"ab-ab");
-  s.AppendFormat(s, 1);
-  EXPECT_EQ(s, u"ab-abab-ab");
-}
-
-// The conversions themselves are tested with the code pages; these use the right ones.
-TEST(CString, Utf8AndAnsiConversions) {
-  ASSERT_EQ(AnsiCodePage(), 950u);
-  EXPECT_EQ(CString(u"TXO 平盤價").ToAnsi(), "TXO \xA5\xAD\xBD\x4C\xBB\xF9");
-  EXPECT_EQ(CString::FromAnsi("TXO \xA5\xAD\xBD\x4C\xBB\xF9"), u"TXO 平盤價");
-  EXPECT_EQ(CString(u"平").ToUtf8(), "\xE5\xB9\xB3");
-  EXPECT_EQ(CString::FromUtf8("\xE5\xB9\xB3\xE5\xA7"), u"平\uFFFD\uFFFD");
+// A conversion without a fitting argument writes nothing, and still uses its argument.
+TEST(CStringFormat, Directives) {
+  const auto F = [](const char16_t* format, const auto&... args) { return FormatString(format, args...); };
+  Check({
+      {F(u"%I64d|%d|%ld %lld %hd %hhd %I32d %Id %zd", std::numeric_limits<int64_t>::min(), ~uint64_t{0}, 1, 2, 3, 4, 5,
+         6, 7),
+       u"-9223372036854775808|18446744073709551615|1 2 3 4 5 6 7"},
+      {F(u"[%5d][%-5d]%05d %05d[%-05d][%05.3d]", 42, 42, 42, -42, 42, 7), u"[   42][42   ]00042 -0042[42   ][  007]"},
+      {F(u"%+d %+d % d[%5.3d][%.0d]", 42, -1, 3, -7, 0), u"+42 -1  3[ -007][]"},
+      {F(u"%u %x %i %x %X %.2x", -1, static_cast<signed char>(-1), -2, 255, 255, uint8_t{5}), u"4294967295 ff -2 ff FF 05"},
+      {F(u"%#x %#X %#x %#06x %o %#o %#o %#.3o", 255, 255, 0, 255, 8, 8, 0, 8), u"0xff 0XFF 0 0x00ff 10 010 0 010"},
+      {F(u"%d%d %d %d", true, false, Side::Sell, u'A'), u"10 2 65"},
+      {F(u"%s|%ls|%S|%ws", CString(u"委託"), u"lit", std::u16string(u"成功"), std::u16string_view(u"abc")),
+       u"委託|lit|成功|abc"},
+      {F(u"[%s][%-5s][%05s][%4.2s][%.0s]", kNull, u"ab", u"ab", u"委託成功", u"ab"), u"[][ab   ][   ab][  委託][]"},
+      {F(u"%c%c%C%c[%3c][%-3c]", u'委', 65, u'z', 'q', u'x', u'y'), u"委Azq[  x][y  ]"},
+      {F(u"100%% %%d %d", 5), u"100% %d 5"},
+      {F(u"%.0f %.0f %.0f", 0.5, 1.5, 2.5), u"0 2 2"},  // exact halves round to even, as printf does
+      {F(u"%+08.2f|%-6.1f|% .1f|%#.0f|%F", 3.14159, -2.0, 1.0, 3.0, 1.5), u"+0003.14|-2.0  | 1.0|3.|1.500000"},
+      {F(u"%.1f %.1f %.2f %e %E %g %G", 3, uint64_t{4}, 0.25f, 12345.678, 1.0, 0.0001, 1e-10),
+       u"3.0 4.0 0.25 1.234568e+04 1.000000E+00 0.0001 1E-10"},
+      {F(u"%d %d %x", 3.99, -3.99, 255.9), u"3 -3 ff"},
+      {F(u"[%5d][%s%s][%c%c][%f][%d%d]|%s", u"abc", 5, u'x', 1.5, u"x", u"1.5", std::nan(""), 1e30, u"y"),
+       u"[][][][][]|y"},
+      {F(u"%d and %s.", 5) + F(u"[%d]") + F(u"%d", 1, 2, u"three"), u"5 and .[]1"},
+      {F(u"%q%d %n%d %*d", 5, 6, 7) + F(u"abc%") + F(u"abc%-5.2l", 1) + F(kNull, 1), u"%q5 %n6 %*dabc%abc%-5.2l"},
+  });
+  // Width and precision are bounded, so a hostile format cannot allocate gigabytes.
+  EXPECT_EQ(FormatString(u"%99999999999d", 1).GetLength(), 4096);
+  EXPECT_EQ(FormatString(u"%.99999999999d", 1).GetLength(), 4096);
+  EXPECT_EQ(FormatString(u"%.4096f", 1e308).GetLength(), 309 + 1 + 4096);
 }
 
 }  // namespace

@@ -7,7 +7,8 @@ namespace {
 
 // Both languages must offer the same ids in order, or a user of the other language gets
 // empty texts; ids 1 and 2 are the control's type name and the property page's caption.
-TEST(StringTable, BothLanguagesHaveTheSameIdsAndNoEmptyTexts) {
+// Unknown languages fall back to Traditional Chinese; each switch takes effect.
+TEST(StringTable, TheUiLanguagePicksOneOfTwoMatchingSets) {
   const auto traditional = StringTable(kLangTraditionalChinese), simplified = StringTable(kLangSimplifiedChinese);
   ASSERT_EQ(traditional.size(), simplified.size());
   ASSERT_GE(traditional.size(), 2u);
@@ -17,15 +18,8 @@ TEST(StringTable, BothLanguagesHaveTheSameIdsAndNoEmptyTexts) {
     EXPECT_LT(i > 0 ? traditional[i - 1].id : 0, traditional[i].id) << "lookups need id order";
     EXPECT_FALSE(traditional[i].text.empty() || simplified[i].text.empty()) << traditional[i].id;
   }
-}
-
-TEST(StringTable, TheUiLanguagePicksTheSet) {
-  // Unknown languages fall back to Traditional Chinese; each switch takes effect.
-  const std::pair<uint16_t, uint16_t> cases[] = {{kLangSimplifiedChinese, kLangSimplifiedChinese},
-                                                 {1033, kLangTraditionalChinese},
-                                                 {kLangSimplifiedChinese, kLangSimplifiedChinese},
-                                                 {0, kLangTraditionalChinese}};
-  for (const auto& [set, effective] : cases) {
+  for (const auto& [set, effective] : {std::pair(kLangSimplifiedChinese, kLangSimplifiedChinese), {1033, kLangTraditionalChinese},
+                                       {kLangSimplifiedChinese, kLangSimplifiedChinese}, {0, kLangTraditionalChinese}}) {
     SetUiLanguage(set);
     EXPECT_EQ(UiLanguage(), effective) << set;
     // The texts may read alike in both sets; where they come from tells the sets apart.

@@ -14,10 +14,7 @@ namespace {
 struct Releaser : IDispatch {
   explicit Releaser(std::shared_ptr<SimTradeApi>& held) : api(held) {}
   HRESULT GetIDsOfNames(std::u16string_view, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-  HRESULT Invoke(DISPID, WORD, std::span<VARIANT>, VARIANT*) override {
-    api.reset();
-    return S_OK;
-  }
+  HRESULT Invoke(DISPID, WORD, std::span<VARIANT>, VARIANT*) override { return api.reset(), S_OK; }
   std::shared_ptr<SimTradeApi>& api;
 };
 
@@ -32,10 +29,8 @@ TEST(SimTradeApi, FactoryCountsInstancesAndDetectsReleaseInsideOwnCall) {
   auto api = std::dynamic_pointer_cast<SimTradeApi>(object);
   ASSERT_TRUE(api);
   EXPECT_EQ(SimTradeApi::Last(), api);
-  EXPECT_EQ(SimTradeApi::CreatedCount(), 1);
-  EXPECT_EQ(SimTradeApi::AliveCount(), aliveBefore + 1);
-  EXPECT_EQ(api->Config().connectResult, 4);
-
+  EXPECT_EQ(std::tuple(SimTradeApi::CreatedCount(), SimTradeApi::AliveCount(), api->Config().connectResult),
+            std::tuple(1, aliveBefore + 1, 4));
   // Events still queued die with the component.
   api->MarketDate(u"FUT000OPEN");
   object.reset();
@@ -50,9 +45,7 @@ TEST(SimTradeApi, FactoryCountsInstancesAndDetectsReleaseInsideOwnCall) {
   api->StatementChanged();
   test::Pump();
   EXPECT_EQ(api, nullptr);
-  EXPECT_EQ(SimTradeApi::DestroyedInsideOwnCall(), 1);
-  EXPECT_EQ(SimTradeApi::AliveCount(), aliveBefore);
-
+  EXPECT_EQ(std::tuple(SimTradeApi::DestroyedInsideOwnCall(), SimTradeApi::AliveCount()), std::tuple(1, aliveBefore));
   SimTradeApi::ResetCounters();
   SimTradeApi::Unregister();
   EXPECT_EQ(CoCreateInstance(CLSID_ORVOMNIDEALAPI, &object), REGDB_E_CLASSNOTREG);
