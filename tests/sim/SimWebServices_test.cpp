@@ -20,15 +20,16 @@ std::string Get(const std::string& url) {
   return body;
 }
 
-// The record of each kind-'0' line whose RecordText decodes into `capacity` bytes,
-// re-encoded, so that equal fields give equal texts.
-std::vector<std::string> Records(std::string_view body, int capacity = 8192) {
+// The record of each line the reader takes as a kind-'0' row (a careless one: any line with text
+// after its first four characters), re-encoded, so that equal fields give equal texts.
+std::vector<std::string> Records(std::string_view body, bool careless = false) {
   std::vector<std::string> records;
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(capacity));
+  std::vector<unsigned char> bytes(1 << 16);
   ForEachReplyLine(body, [&](std::string_view line) {
-    const int n = line.starts_with("d0D ") ? DecodeRecordText(bytes.data(), capacity, line.data() + 4,
-                                                              static_cast<int>(line.size() - 4))
-                                           : 0;
+    const bool row = careless ? line.size() > 4 : line.starts_with("d0D ");
+    const int n = row ? DecodeRecordText(bytes.data(), static_cast<int>(bytes.size()), line.data() + 4,
+                                         static_cast<int>(line.size() - 4))
+                      : 0;
     FieldRecord record;
     if (n > 0 && record.Decode(bytes.data(), 0, n) >= 0) records.push_back(EncodeRecord(record));
     return true;
@@ -36,7 +37,7 @@ std::vector<std::string> Records(std::string_view body, int capacity = 8192) {
   return records;
 }
 
-TEST(SimWebServices, GarbageLinesHideRecordsOnlyTooLongForTheReader) {
+TEST(SimWebServices, GarbageLinesHideRecordsOnlyFromACarelessReader) {
   SimWebServices server;
   std::vector<FieldRecord> rows(3);
   std::vector<std::string> expected;
@@ -48,7 +49,7 @@ TEST(SimWebServices, GarbageLinesHideRecordsOnlyTooLongForTheReader) {
   server.SetFault("/q", Fault::GarbageLines);
   const std::string body = Get(server.Url("/q"));
   EXPECT_EQ(Records(body), expected);
-  EXPECT_GT(Records(body, 1 << 16).size(), expected.size());
+  EXPECT_GT(Records(body, true).size(), expected.size());
 }
 
 }  // namespace
