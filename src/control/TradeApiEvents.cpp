@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "control/KdxCtrl.h"
+#include "reports/ReportText.h"
 
 namespace kdx {
 namespace {
@@ -28,16 +29,6 @@ auto* Lookup(Map& map, const Key& key) {
   return it == map.end() ? nullptr : &it->second;
 }
 
-// A component number truncated toward zero into the record's 64-bit field: nothing for NaN and
-// infinities, the nearest representable value beyond the range (never the absent marker).
-std::optional<int64_t> Truncate(double value) {
-  if (!std::isfinite(value)) return std::nullopt;
-  constexpr double kLimit = 9223372036854775808.0;  // 2^63
-  if (value >= kLimit) return std::numeric_limits<int64_t>::max();
-  if (value <= -kLimit) return std::numeric_limits<int64_t>::min() + 1;
-  return static_cast<int64_t>(value);
-}
-
 int64_t SaturatingAdd(int64_t a, int64_t b) {
   int64_t sum;
   if (!__builtin_add_overflow(a, b, &sum)) return sum;
@@ -50,18 +41,6 @@ constexpr int kObNumberFields = 455;
 constexpr long kObNumbers[] = {151, 156, 205, 352, 361, 364};
 constexpr long kObPositiveNumbers[] = {219, 454};
 constexpr long kObTexts[] = {208, 1, 5, 39, 68, 69, 114, 115, 118, 147, 148, 149, 150, 159, 163, 201, 218, 220, 310, 362};
-
-// A decimal integer as _wtol reads it: leading blanks, a sign, digits up to the first other character.
-long ParseDecimal(const CString& text) {
-  int i = 0;
-  const int n = text.GetLength();
-  while (i < n && (text[i] == u' ' || text[i] == u'\t')) ++i;
-  bool negative = false;
-  if (i < n && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
-  int64_t value = 0;
-  for (; i < n && text[i] >= u'0' && text[i] <= u'9' && value < (int64_t{1} << 40); ++i) value = value * 10 + (text[i] - u'0');
-  return static_cast<long>(negative ? -value : value);
-}
 
 }  // namespace
 
@@ -293,7 +272,7 @@ void CORV_Velmar_KDXCtrl::OnTradeApiOrderRemoved(long nKind, long nRow) {
 void CORV_Velmar_KDXCtrl::FillOBOrder(FieldRecord& order, long nKind, long nRow) {
   CORVOMNIDEALAPI& api = *m_pTradeApi;
   FieldRecord row;
-  auto number = [&](long field) { return Truncate(api.GetOBDataValue(nKind, nRow, field)); };
+  auto number = [&](long field) { return TruncateToInt64(api.GetOBDataValue(nKind, nRow, field)); };
   if (auto value = number(-1)) row.SetNumber(0, *value);
   for (long field : kObNumbers)
     if (auto value = number(field)) row.SetNumber(static_cast<int>(field), *value);
@@ -364,7 +343,7 @@ void CORV_Velmar_KDXCtrl::ApplyOBFill(FieldRecord& order, long nKind, long nRow)
     if (comma < 0) continue;
     const long k = ParseDecimal(entry.Left(comma)), r = ParseDecimal(entry.Mid(comma + 1));
     const double price = api.GetOBDataValue(k, r, 257);
-    const std::optional<int64_t> qty = Truncate(api.GetOBDataValue(k, r, 364));
+    const std::optional<int64_t> qty = TruncateToInt64(api.GetOBDataValue(k, r, 364));
     if (!std::isfinite(price) || !qty || price <= 0 || *qty <= 0) continue;
     amount += price * static_cast<double>(*qty);
     quantity = SaturatingAdd(quantity, *qty);
@@ -381,17 +360,17 @@ void CORV_Velmar_KDXCtrl::ApplyOBFill(FieldRecord& order, long nKind, long nRow)
   }
 
   order.SetString(0, fills.str());
-  order.SetNumber(454, quantity == 0 ? 0 : Truncate(amount / static_cast<double>(quantity)).value_or(0));
+  order.SetNumber(454, quantity == 0 ? 0 : TruncateToInt64(amount / static_cast<double>(quantity)).value_or(0));
   order.SetNumber(364, quantity);
   if (numbered) return;
-  if (std::optional<int64_t> q = Truncate(remaining)) {
+  if (std::optional<int64_t> q = TruncateToInt64(remaining)) {
     if (*q < 0) {
       const int64_t ordered = order.GetNumber(205);
       q = ordered == kAbsent ? 0 : std::max<int64_t>(SaturatingAdd(ordered, -quantity), 0);
     }
     order.SetNumber(156, *q);
   }
-  if (std::optional<int64_t> value = Truncate(record)) order.SetNumber(0, *value);
+  if (std::optional<int64_t> value = TruncateToInt64(record)) order.SetNumber(0, *value);
   order.SetNumber(352, 50);
   order.SetString(310, f310.str());
   order.SetString(147, f147.str());

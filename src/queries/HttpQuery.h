@@ -47,6 +47,8 @@ struct HttpJob {
   // and whether the body was cut at the reply limit (its last line may then be partial).
   std::size_t bodyLength = 0;
   bool truncated = false;
+  // The control's log-in when the request started: a reply for an earlier one adds no rows.
+  uint32_t loginEpoch = 0;
 };
 
 // How much one reply may bring: its body bytes (the worker stops reading there) and its data
@@ -87,6 +89,13 @@ inline constexpr long kFetchTooLarge = 9;  // the body passed ReplyLimits::maxBo
 // opened: its error page is no product list. Throws nothing.
 std::unique_ptr<char[]> FetchUrlSync(const CString& strUrl, const CString& strProxyHost, const CString& strCookie,
                                      long& nResult);
+
+// The next request sequence of a statement or query; wraps instead of overflowing.
+int32_t NextSequence(int32_t sequence);
+
+// A value the control puts into a URL: '&', '#', '%', '+', blank and control characters
+// percent-encoded, so that it cannot end or alter a parameter. Other text stays as it is.
+CString EncodeUrlValue(const CString& value);
 
 // A query's key: its name up to the first ','; the whole name when it has none or starts
 // with one. The row tag: the text after that ','; empty when the key is the whole name.

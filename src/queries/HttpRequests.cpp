@@ -50,6 +50,7 @@ long CORV_Velmar_KDXCtrl::StartHttpQuery(long nInfoType, long nSequence, const C
     job->proxyHost = m_strProxyAddress.Left(kMaxProxyHostLength);
     job->proxyPort = m_nProxyPort;
     job->logUrl = LogUrl(job->url);
+    job->loginEpoch = m_nLoginEpoch;
   } catch (const std::bad_alloc&) {
     delete job;
     return 0;

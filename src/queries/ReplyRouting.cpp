@@ -113,6 +113,8 @@ LRESULT CORV_Velmar_KDXCtrl::OnHttpReply(WPARAM wParam, LPARAM lParam) {
   const ReplyLimits limits = GetReplyLimits();
   std::size_t rows = 0;
   bool sawData = false, ended = false, overRows = false;
+  // Rows of a request made for an earlier log-in belong to no table now; its end still reports.
+  const bool current = job->loginEpoch == m_nLoginEpoch;
   std::vector<unsigned char> bytes;
   const CFireGuard guard(*this);
   ForEachReplyLine(text, [&](std::string_view line) {
@@ -132,7 +134,7 @@ LRESULT CORV_Velmar_KDXCtrl::OnHttpReply(WPARAM wParam, LPARAM lParam) {
     if (line[1] == '0') {
       sawData = true;
       ++rows;
-      DispatchReply(infoType, sequence, record, ReplyRow, name);
+      if (current) DispatchReply(infoType, sequence, record, ReplyRow, name);
       return guard.ControlAlive();
     }
     // The server's own end or error: it speaks for the whole reply.
