@@ -157,6 +157,7 @@ void SimTradeApi::ClearCalls() {
 }
 
 void SimTradeApi::Record(DISPID id, const std::u16string& name, bool propertyPut, std::span<VARIANT> args) {
+  if (!config_.recordCalls) return;
   SimCall call{id, name, propertyPut, {}};
   call.args.resize(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) VariantCopyInd(&call.args[i], &args[i]);

@@ -78,6 +78,11 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   double GetQueryValue(const CString& strQueryName, long nIndex, long nFieldIndex);
   void AboutBox();
 
+  // The report readers, which hosts call for every field of every row, skip the table's
+  // generic path when their arguments already have the declared types; everything else,
+  // and the results, are as the table gives them.
+  HRESULT Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VARIANT* result) override;
+
   // The default source interface: hosts advise their event sinks here.
   ConnectionPoint* FindConnectionPoint() override { return &m_events; }
   WindowHandle GetSafeHwnd() const { return m_wnd.Handle(); }
@@ -219,7 +224,18 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   std::shared_ptr<IDispatch> MakeTradeApiSink(std::shared_ptr<TradeApiCallState> calls);
   // Runs one automation method or event handler; a failed call into the component becomes a
   // Log(0) line and, for methods, a failed automation call (DISP_E_EXCEPTION).
-  HRESULT Guarded(const std::function<void()>& body, bool method);
+  template <class Body>
+  HRESULT Guarded(Body&& body, bool method) {
+    const CFireGuard guard(*this);
+    try {
+      body();
+      return S_OK;
+    } catch (COleDispatchException& e) {
+      return OnCallFailed(e, guard, method);
+    }
+  }
+  // Inside Guarded's handler: logs the failure, and rethrows it for a method.
+  HRESULT OnCallFailed(COleDispatchException& e, const CFireGuard& guard, bool method);
   void ReleaseTables();
   void ClearSecrets();
   void DeleteTradeApi();

@@ -1,5 +1,6 @@
 // The automation interface and the event interface of the control, as tables.
 #include <array>
+#include <new>
 
 #include "control/KdxCtrl.h"
 
@@ -68,19 +69,43 @@ const DispatchTable& KdxEventTable() {
   return table;
 }
 
-HRESULT CORV_Velmar_KDXCtrl::Guarded(const std::function<void()>& body, bool method) {
-  const CFireGuard guard(*this);
+HRESULT CORV_Velmar_KDXCtrl::OnCallFailed(COleDispatchException& e, const CFireGuard& guard, bool method) {
+  const std::u16string text = e.m_strDescription;
+  // The host may destroy the control inside this Log event.
+  if (guard.ControlAlive()) FireLog(0, text);
+  if (!method) return DISP_E_EXCEPTION;
+  e.m_strDescription = text;
+  throw;  // the dispatch layer makes it DISP_E_EXCEPTION with this description
+}
+
+HRESULT CORV_Velmar_KDXCtrl::Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VARIANT* result) {
+  const bool reader = id == 6 || id == 7 || id == 9 || id == 10;
+  if (!reader || !(flags & DISPATCH_METHOD) || (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ||
+      args.size() != 2 || args[0].vt != VT_I4 || args[1].vt != VT_I4 || !result)
+    return DispatchObject::Invoke(id, flags, args, result);
+  const long index = args[0].lVal, field = args[1].lVal;
+  VARIANT value;
   try {
-    body();
-    return S_OK;
+    const HRESULT hr = Guarded(
+        [&] {
+          switch (id) {
+            case 6: value = VARIANT(GetOrderString(index, field).str()); break;
+            case 7: value = VARIANT(GetOrderValue(index, field)); break;
+            case 9: value = VARIANT(GetFillOrderString(index, field).str()); break;
+            default: value = VARIANT(GetFillOrderValue(index, field)); break;
+          }
+        },
+        true);
+    if (FAILED(hr)) return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   } catch (COleDispatchException& e) {
-    const std::u16string text = e.m_strDescription;
-    // The host may destroy the control inside this Log event.
-    if (guard.ControlAlive()) FireLog(0, text);
-    if (!method) return DISP_E_EXCEPTION;
-    e.m_strDescription = text;
-    throw;  // the dispatch layer makes it DISP_E_EXCEPTION with this description
+    SetErrorInfo(std::move(e.m_strDescription));
+    return DISP_E_EXCEPTION;
   }
+  if (const HRESULT cleared = VariantClear(result); FAILED(cleared)) return cleared;
+  *result = std::move(value);
+  return S_OK;
 }
 
 // Binds every row of the method table to the typed member of the same name. Arguments arrive
@@ -97,7 +122,7 @@ void CORV_Velmar_KDXCtrl::BindDispatch() {
   };
   auto none = VARIANT{};
   auto i4 = [](long v) { return VARIANT(static_cast<int32_t>(v)); };
-  auto text = [](const CString& v) { return VARIANT(v.str()); };
+  auto text = [](CString v) { return VARIANT(std::move(v).str()); };
   bind(1, [=, this](Args a) { return i4(Login(Text(a[0]), Text(a[1]))); });
   bind(2, [=, this](Args) { Logout(); return none; });
   bind(3, [=, this](Args) { return i4(GetConnectStatus()); });

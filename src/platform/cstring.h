@@ -153,7 +153,8 @@ class CString {
   char16_t operator[](int index) const { return GetAt(index); }
   void SetAt(int index, char16_t ch);  // ignored when out of range
   const char16_t* GetString() const { return str_.c_str(); }
-  const std::u16string& str() const { return str_; }
+  const std::u16string& str() const& { return str_; }
+  std::u16string str() && { return std::move(str_); }
   operator std::u16string_view() const { return str_; }
 
   // -1 when absent or when start is out of range (start may equal the length for text).

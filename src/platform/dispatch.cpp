@@ -1,6 +1,7 @@
 #include "platform/dispatch.h"
 
 #include <algorithm>
+#include <array>
 #include <new>
 #include <utility>
 
@@ -50,7 +51,10 @@ thread_local std::u16string t_errorInfo;
 
 void SetErrorInfo(std::u16string description) { t_errorInfo = std::move(description); }
 
-std::u16string GetErrorInfo() { return std::exchange(t_errorInfo, std::u16string()); }
+std::u16string GetErrorInfo() {
+  if (t_errorInfo.empty()) return {};
+  return std::exchange(t_errorInfo, std::u16string());
+}
 
 HRESULT InvokeByName(IDispatch& target, std::u16string_view name, WORD flags, std::span<VARIANT> args,
                      VARIANT* result) {
@@ -124,7 +128,10 @@ HRESULT DispatchTable::Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VA
   if (!member->handler) return E_NOTIMPL;
 
   try {
-    std::vector<VARIANT> coerced(args.size());
+    // Most members take a few arguments: those need no allocation.
+    std::array<VARIANT, 4> few;
+    std::vector<VARIANT> many(args.size() > few.size() ? args.size() : 0);
+    const std::span<VARIANT> coerced = many.empty() ? std::span<VARIANT>(few.data(), args.size()) : many;
     for (std::size_t i = 0; i < args.size(); ++i) {
       const HRESULT hr = CoerceArgument(args[i], member->params[i].vt, &coerced[i]);
       if (FAILED(hr)) return hr;
@@ -136,7 +143,7 @@ HRESULT DispatchTable::Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VA
     VARIANT value;
     HRESULT hr = E_FAIL;
     try {
-      hr = handler(std::span<VARIANT>(coerced), &value);
+      hr = handler(coerced, &value);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     } catch (COleDispatchException& e) {
@@ -149,7 +156,9 @@ HRESULT DispatchTable::Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VA
     if (result == nullptr) return hr;
 
     VARIANT typed;
-    if (declared != VT_EMPTY) {
+    if (declared == value.vt) {
+      typed = std::move(value);
+    } else if (declared != VT_EMPTY) {
       const HRESULT converted = declared == VT_VARIANT ? VariantCopy(&typed, &value)
                                                        : VariantChangeType(&typed, &value, VARIANT_ALPHABOOL, declared);
       if (FAILED(converted)) return converted;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <type_traits>
 #include <initializer_list>
 #include <memory>
 #include <span>
@@ -66,7 +67,22 @@ struct DispatchParam {
 };
 
 // Arguments arrive coerced to the declared types; result is never null and starts empty.
-using DispatchHandler = std::function<HRESULT(std::span<VARIANT> args, VARIANT* result)>;
+// Shared, so that a call holds on to its handler with a reference count instead of a copy.
+class DispatchHandler {
+ public:
+  using Function = std::function<HRESULT(std::span<VARIANT> args, VARIANT* result)>;
+  DispatchHandler() = default;
+  DispatchHandler(std::nullptr_t) {}
+  template <class F>
+    requires(!std::is_same_v<std::remove_cvref_t<F>, DispatchHandler> &&
+             std::is_invocable_r_v<HRESULT, F&, std::span<VARIANT>, VARIANT*>)
+  DispatchHandler(F&& f) : fn_(std::make_shared<const Function>(std::forward<F>(f))) {}
+  HRESULT operator()(std::span<VARIANT> args, VARIANT* result) const { return (*fn_)(args, result); }
+  explicit operator bool() const { return fn_ && *fn_; }
+
+ private:
+  std::shared_ptr<const Function> fn_;
+};
 
 struct DispatchMember {
   DISPID id = DISPID_UNKNOWN;

@@ -139,7 +139,13 @@ VARIANT& VARIANT::operator=(VARIANT&& other) noexcept {
   return *this;
 }
 
-VARIANT::~VARIANT() { Release(); }
+// The text and the interface pointer go with their members; only an owned array needs freeing.
+VARIANT::~VARIANT() {
+  if (OwnsArray(vt) && parray != nullptr) {
+    parray->cLocks = 0;
+    SafeArrayDestroy(parray);
+  }
+}
 
 void VARIANT::Release() noexcept {
   if (OwnsArray(vt) && parray != nullptr) {
