@@ -194,5 +194,46 @@ TEST_F(ReportsTest, FillFieldsDifferWhereTheTableSays) {
   EXPECT_EQ(Text(u"GetFillOrderString", 2, 25), u"ORV.TAG.X.1");
 }
 
+
+TEST_F(ReportsTest, StatusTextsFollowASession) {
+  SimOrderSpec spec = Spec(Product::Futures, u"F1", u"");
+  spec.quantity = 3;
+  Api().AddOrder(Market::Domestic, 0, 0, sim::OrderRow(spec));
+  Api().AddOrder(Market::Domestic, 0, 1, sim::OrderRow(Spec(Product::Stock, u"S1", u"")));
+  test::Pump();
+  std::vector<std::u16string> seen{Text(u"GetOrderString", 0, 111)};
+  for (long filled : {1L, 3L}) {
+    Api().ChangeOrder(Market::Domestic, 0, 0, sim::FilledOrderChanges(spec, filled, 18000));
+    test::Pump();
+    seen.push_back(Text(u"GetOrderString", 0, 111));
+  }
+  Api().ChangeOrder(Market::Domestic, 0, 1, sim::SimRow().Number(156, 0));  // cancelled
+  test::Pump();
+  seen.push_back(Text(u"GetOrderString", 1, 111));
+  EXPECT_EQ(seen, (std::vector<std::u16string>{u"Order OK", u"Partial Matched", u"Full Matched", u"Cancelled"}));
+  EXPECT_EQ(Text(u"GetOrderString", 0, 11), u"完全成交");
+  EXPECT_EQ(Value(u"GetOrderValue", 0, 9), 3);
+}
+
+// A host may pass any automation type; a component call that fails fails the read, logged.
+TEST_F(ReportsTest, ReadersCoerceArgumentsAndSurfaceComponentFailures) {
+  AddOrders();
+  VARIANT args[2] = {VARIANT(u"1"), VARIANT(2.0)}, result;
+  ASSERT_EQ(ctrl->Invoke(6, DISPATCH_METHOD, args, &result), S_OK);
+  EXPECT_EQ(result.bstrVal, u"台指期 TXF 202612");
+  Api().Config().failingCalls[omnideal::GetDataString] = E_FAIL;
+  for (VARIANT index : {VARIANT(int32_t{1}), VARIANT(u"1")}) {
+    VARIANT a[2] = {index, VARIANT(int32_t{2})};
+    result = VARIANT(u"stale");
+    EXPECT_EQ(ctrl->Invoke(6, DISPATCH_METHOD, a, &result), DISP_E_EXCEPTION);
+    EXPECT_NE(GetErrorInfo().find(u"GetDataString"), std::u16string::npos);
+    EXPECT_EQ(result.bstrVal, u"stale");
+  }
+  EXPECT_EQ(events.Logs(0).size(), 2u);
+  VARIANT values[2] = {VARIANT(int32_t{5}), VARIANT(int32_t{7})};
+  ASSERT_EQ(ctrl->Invoke(7, DISPATCH_METHOD, values, &result), S_OK) << "overseas orders read their object";
+  EXPECT_DOUBLE_EQ(result.dblVal, 5000.25);
+}
+
 }  // namespace
 }  // namespace kdx
