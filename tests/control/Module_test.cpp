@@ -13,7 +13,6 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "common/control_util.h"
 #include "platform/codepage.h"
@@ -29,101 +28,58 @@ using Lines = std::vector<std::string>;
 
 // clang-format off
 const std::string kLibID = "{2D0F66C4-5920-46A0-AA11-9AFCB3DDC90B}",
-    kDispatchIID = "{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}",
-    kEventsIID = "{20FF8F24-B279-4B76-ABFE-6525028E1A83}", kControlCLSID = "{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}",
-    kPageCLSID = "{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}";
+    kDispatchIID = "{C3187AB4-3361-4CDF-9B97-2DD3F9C1D639}", kEventsIID = "{20FF8F24-B279-4B76-ABFE-6525028E1A83}",
+    kControlCLSID = "{4B9E9F5A-36DF-4463-9F46-A5249E61FC7B}", kPageCLSID = "{CC4EB9D7-D607-413C-B06E-F4F755D0CA43}";
 // clang-format on
 const CLSID kOther{0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
 
 std::string N(std::u16string_view text) { return Utf16ToUtf8(text); }
 std::string N(const GUID& guid) { return Utf16ToUtf8(StringFromCLSID(guid)); }
 std::u16string W(const std::string& text) { return MultiByteToWide(CP_UTF8, text); }
-std::string Q(std::u16string_view text) { return " \"" + N(text) + "\""; }
 
-std::string TypeName(VARTYPE vt) {
-  static const std::map<VARTYPE, std::string> names{
-      {VT_EMPTY, "void"}, {VT_I4, "long"}, {VT_R8, "double"}, {VT_BSTR, "BSTR"}};
-  return names.count(vt) ? names.at(vt) : "vt" + std::to_string(vt);
-}
-
-// Each member by DISPID, declared as the interface description declares it.
-Members Declarations(const DispatchTable& table) {
+// Each member by DISPID, declared as the interface description declares it, or by name alone.
+Members Declarations(const DispatchTable& table, bool namesOnly = false) {
+  const std::map<VARTYPE, std::string> types{{VT_EMPTY, "void"}, {VT_I4, "long"}, {VT_R8, "double"}, {VT_BSTR, "BSTR"}};
+  auto type = [&](VARTYPE vt) { return types.count(vt) ? types.at(vt) : "vt" + std::to_string(vt); };
   Members out;
   for (const DispatchMember& m : table) {
-    std::string line = (m.kind == MemberKind::Method ? "" : "property ") + TypeName(m.result) + " " + N(m.name) + "(";
+    std::string line = (m.kind == MemberKind::Method ? "" : "property ") + type(m.result) + " " + N(m.name) + "(";
     for (std::size_t i = 0; i < m.params.size(); ++i)
-      line += (i ? ", " : "") + TypeName(m.params[i].vt) + " " + N(m.params[i].name);
-    out[m.id] += line + ")" + (m.help.empty() ? "" : Q(m.help));
+      line += (i ? ", " : "") + type(m.params[i].vt) + " " + N(m.params[i].name);
+    out[m.id] += namesOnly ? N(m.name) : line + ")" + (m.help.empty() ? "" : " \"" + N(m.help) + "\"");
   }
   return out;
 }
 
-// The library, its interfaces and its classes, one line each.
-Lines Outline(const TypeLibrary& lib) {
-  Lines lines{"library " + N(lib.libid) + " " + N(lib.name) + " " + std::to_string(lib.majorVersion) + "." +
-              std::to_string(lib.minorVersion) + " lcid " + std::to_string(lib.lcid) + " flags " +
-              std::to_string(lib.flags) + Q(lib.help) + Q(lib.helpFile)};
-  for (const TypeLibInterface& itf : lib.dispinterfaces)
-    lines.push_back(N(itf.name) + " " + N(itf.iid) + (itf.hidden ? " hidden" : "") + Q(itf.help));
-  for (const TypeLibClass& c : lib.coclasses)
-    lines.push_back("coclass " + N(c.name) + " " + N(c.clsid) + (c.control ? " control" : "") + Q(c.help) + " " +
-                    N(c.defaultInterface) + " " + N(c.defaultSource));
-  return lines;
-}
-
 TEST(Identifiers, AreTheDocumentedOnesInTheTypeLibraryTheTablesAndTheConstants) {
-  // clang-format off
-  const Members methods{
-      {1, "long Login(BSTR strProfilePath, BSTR strSession)"}, {2, "void Logout()"}, {3, "long GetConnectStatus()"},
-      {4, "long ProcessOrder()"}, {5, "long GetOrderCount()"}, {6, "BSTR GetOrderString(long nIndex, long nField)"},
-      {7, "double GetOrderValue(long nIndex, long nField)"}, {8, "long GetFillOrderCount()"},
-      {9, "BSTR GetFillOrderString(long nIndex, long nField)"},
-      {10, "double GetFillOrderValue(long nIndex, long nField)"}, {11, "long QueryStatement(long nInfoType)"},
-      {12, "long GetStatementCount(long nInfoType)"},
-      {13, "BSTR GetStatementString(long nInfoType, long nIndex, long nField)"},
-      {14, "double GetStatementValue(long nInfoType, long nIndex, long nField)"}, {15, "void ClearOrder()"},
-      {16, "void SetOrderInfoString(long nField, BSTR strData)"},
-      {17, "void SetOrderInfoValue(long nField, double dbData)"},
-      {18, "void SetSecurities(long nSecurityType, BSTR strSecurityName, long nSecurityValue)"},
-      {19, "long GeneralQuery(BSTR strQueryName, BSTR strParam)"}, {20, "long GetQueryCount(BSTR strQueryName)"},
-      {21, "BSTR GetQueryString(BSTR strQueryName, long nIndex, long nFieldIndex)"},
-      {22, "double GetQueryValue(BSTR strQueryName, long nIndex, long nFieldIndex)"}, {-552, "void AboutBox()"}};
-  const Members events{
-      {1, "void LoginReady()"}, {2, "void LoginFail(BSTR strErrorMsg)"}, {3, "void ConnectionLost()"},
-      {4, "void OrderStatus(long nIndex)"}, {5, "void FillOrder(long nIndex)"},
-      {6, "void StatementUpdate(long nInfoType)"}, {7, "void Log(long nLogType, BSTR strLog)"},
-      {8, "void QueryUpdate(BSTR strQueryName)"}};
-  const Lines outline{
-      "library " + kLibID + " ORV_VELMAR_KDXLib 1.0 lcid 1033 flags 2 \"ORV_Velmar_KDX ActiveX Control module\""
-      " \"ORV_Velmar_KDX.hlp\"",
-      "_DORV_Velmar_KDX " + kDispatchIID + " hidden \"Dispatch interface for ORV_Velmar_KDX Control\"",
-      "_DORV_Velmar_KDXEvents " + kEventsIID + " \"Event interface for ORV_Velmar_KDX Control\"",
-      "coclass ORV_Velmar_KDX " + kControlCLSID + " control \"ORV_Velmar_KDX Control\" _DORV_Velmar_KDX"
-      " _DORV_Velmar_KDXEvents"};
-  // clang-format on
-  std::ostringstream idl;
-  idl << std::ifstream(KDX_SOURCE_DIR "/src/resources/ORV_Velmar_KDX.idl", std::ios::binary).rdbuf();
-  EXPECT_EQ(N(LoadTypeLibResource()), idl.str());  // the module carries its source unchanged
+  // Every DISPID by its documented name; the type library and the tables must then agree on each signature.
+  const Members methods{{1, "Login"}, {2, "Logout"}, {3, "GetConnectStatus"}, {4, "ProcessOrder"},
+      {5, "GetOrderCount"}, {6, "GetOrderString"}, {7, "GetOrderValue"}, {8, "GetFillOrderCount"},
+      {9, "GetFillOrderString"}, {10, "GetFillOrderValue"}, {11, "QueryStatement"}, {12, "GetStatementCount"},
+      {13, "GetStatementString"}, {14, "GetStatementValue"}, {15, "ClearOrder"}, {16, "SetOrderInfoString"},
+      {17, "SetOrderInfoValue"}, {18, "SetSecurities"}, {19, "GeneralQuery"}, {20, "GetQueryCount"},
+      {21, "GetQueryString"}, {22, "GetQueryValue"}, {-552, "AboutBox"}};
+  const Members events{{1, "LoginReady"}, {2, "LoginFail"}, {3, "ConnectionLost"}, {4, "OrderStatus"},
+      {5, "FillOrder"}, {6, "StatementUpdate"}, {7, "Log"}, {8, "QueryUpdate"}};
   TypeLibrary lib;
   ASSERT_EQ(LoadTypeLibrary(&lib), S_OK);
   ASSERT_TRUE(lib.dispinterfaces.size() == 2 && lib.coclasses.size() == 1);
-  EXPECT_EQ(Outline(lib), outline);
-  EXPECT_EQ(Declarations(lib.dispinterfaces[0].methods), methods);
-  EXPECT_EQ(Declarations(lib.dispinterfaces[1].methods), events);
-  EXPECT_EQ(Declarations(KdxMethodTable()), methods);
-  EXPECT_EQ(Declarations(KdxEventTable()), events);
+  // What registration does not show: which interface is hidden, the class's interfaces, the help file.
+  EXPECT_TRUE(lib.dispinterfaces[0].hidden && !lib.dispinterfaces[1].hidden && lib.coclasses[0].control);
+  EXPECT_EQ(N(lib.coclasses[0].defaultInterface) + " " + N(lib.coclasses[0].defaultSource) + " " + N(lib.helpFile),
+            "_DORV_Velmar_KDX _DORV_Velmar_KDXEvents ORV_Velmar_KDX.hlp");
+  EXPECT_EQ(Declarations(KdxMethodTable()), Declarations(lib.dispinterfaces[0].methods));
+  EXPECT_EQ(Declarations(KdxEventTable()), Declarations(lib.dispinterfaces[1].methods));
+  EXPECT_EQ(Declarations(lib.dispinterfaces[0].methods, true), methods);
+  EXPECT_EQ(Declarations(lib.dispinterfaces[1].methods, true), events);
   EXPECT_EQ(Lines({N(LIBID_ORV_VELMAR_KDXLib), N(DIID__DORV_Velmar_KDX), N(DIID__DORV_Velmar_KDXEvents),
                    N(CLSID_ORV_Velmar_KDX), N(CLSID_ORV_Velmar_KDXPropPage)}),
             Lines({kLibID, kDispatchIID, kEventsIID, kControlCLSID, kPageCLSID}));
 
   // The component's members and events that the wrapper reaches, by the component's numbers.
-  struct Row {
-    const char* name;
-    DISPID constant, documented;
-  };
-#define ROW(name, id) Row{#name, omnideal::name, id}
-  // clang-format off
-  const Row component[] = {
+  const std::pair<DISPID, DISPID> component[] = {
+#define ROW(name, id) {omnideal::name, id}
+      // clang-format off
       ROW(TWOrderPrefix, 1), ROW(UseCA, 5), ROW(CAPath, 6), ROW(CAPassword, 7), ROW(OBOrderPrefix, 8), ROW(CAType, 9),
       ROW(GetStatus, 10), ROW(Connect, 11), ROW(GetLoginDataCount, 15), ROW(GetLoginDataString, 16),
       ROW(SetTradeAccount, 17), ROW(GetDataString, 18), ROW(GetDataValue, 19), ROW(FutOrder, 21), ROW(OptOrder, 22),
@@ -135,7 +91,8 @@ TEST(Identifiers, AreTheDocumentedOnesInTheTypeLibraryTheTablesAndTheConstants) 
       ROW(EvOBFillNew, 16), ROW(EvOBFillChanged, 17), ROW(EvOBOrderRemoved, 18)};
   // clang-format on
 #undef ROW
-  for (const Row& r : component) EXPECT_EQ(r.constant, r.documented) << r.name;
+  for (std::size_t i = 0; i < std::size(component); ++i)
+    EXPECT_EQ(component[i].first, component[i].second) << "row " << i;
 }
 
 // Every test gets its own registry file in a fresh folder.
@@ -146,9 +103,8 @@ class ModuleTest : public testing::Test {
   // Every key in the registry, by full path.
   static std::set<std::string> Keys(const std::u16string& key = u"", std::set<std::string> out = {}) {
     for (const std::u16string& sub : ClassesRoot().SubKeys(key)) {
-      const std::u16string path = key.empty() ? sub : key + u"\\" + sub;
-      out.insert(N(path));
-      out = Keys(path, std::move(out));
+      out.insert(N(key.empty() ? sub : key + u"\\" + sub));
+      out = Keys(key.empty() ? sub : key + u"\\" + sub, std::move(out));
     }
     return out;
   }
@@ -157,38 +113,33 @@ class ModuleTest : public testing::Test {
 
 TEST_F(ModuleTest, RegistersEveryItemCreatesByProgIdAndUnregistersExactly) {
   // Tests link the library statically, so the module is the test program itself.
-  const std::string path = fs::canonical("/proc/self/exe").string(), dir = fs::path(path).parent_path().string();
+  const std::string path = fs::canonical("/proc/self/exe").string(), lib = "TypeLib\\" + kLibID + "\\1.0",
+                    ctl = "CLSID\\" + kControlCLSID, ps = "{00020420-0000-0000-C000-000000000046}";
   ASSERT_EQ(N(CurrentModulePath()), path);
-  // clang-format off
-  const std::string lib = "TypeLib\\" + kLibID + "\\1.0", disp = "Interface\\" + kDispatchIID,
-      events = "Interface\\" + kEventsIID, ctl = "CLSID\\" + kControlCLSID, ppg = "CLSID\\" + kPageCLSID,
-      ps = "{00020420-0000-0000-C000-000000000046}", ctlProg = "ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1",
-      ppgProg = "ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodePropPage.1",
-      ctlName = "ORV Velmar QN ZAZUZO Bridge Unicode Control",
-      ppgName = "ORV Velmar QN ZAZUZO Bridge Unicode Property Page";
-  const std::array<std::string, 3> expected[] = {  // key, value name, data ("-": the key alone)
-      {lib, "", "ORV_Velmar_KDX ActiveX Control module"}, {lib + "\\409\\win32", "", path},
-      {lib + "\\FLAGS", "", "2"}, {lib + "\\HELPDIR", "", dir},
-      {disp, "", "_DORV_Velmar_KDX"}, {disp + "\\ProxyStubClsid32", "", ps}, {disp + "\\ProxyStubClsid", "", ps},
-      {disp + "\\TypeLib", "", kLibID}, {disp + "\\TypeLib", "Version", "1.0"},
-      {events, "", "_DORV_Velmar_KDXEvents"}, {events + "\\ProxyStubClsid32", "", ps},
-      {events + "\\ProxyStubClsid", "", ps}, {events + "\\TypeLib", "", kLibID},
-      {events + "\\TypeLib", "Version", "1.0"}, {ctl, "", ctlName}, {ctl + "\\InprocServer32", "", path},
-      {ctl + "\\InprocServer32", "ThreadingModel", "Apartment"},
-      {ctl + "\\ProgID", "", ctlProg}, {ctl + "\\Control", "", "-"}, {ctl + "\\ToolboxBitmap32", "", path + ", 1"},
-      {ctl + "\\MiscStatus", "", "0"}, {ctl + "\\MiscStatus\\1", "", "131473"}, {ctl + "\\TypeLib", "", kLibID},
-      {ctl + "\\Version", "", "1.0"}, {ctlProg, "", ctlName}, {ctlProg + "\\CLSID", "", kControlCLSID},
-      {ppg, "", ppgName}, {ppg + "\\InprocServer32", "", path},
-      {ppg + "\\InprocServer32", "ThreadingModel", "Apartment"},
-      {ppg + "\\ProgID", "", ppgProg}, {ppgProg, "", ppgName}, {ppgProg + "\\CLSID", "", kPageCLSID}};
-  // clang-format on
+  std::vector<std::array<std::string, 3>> expected = {  // key, value name, data ("-": the key alone)
+      {lib, "", "ORV_Velmar_KDX ActiveX Control module"}, {lib + "\\409\\win32", "", path}, {lib + "\\FLAGS", "", "2"},
+      {lib + "\\HELPDIR", "", fs::path(path).parent_path().string()}, {ctl + "\\Control", "", "-"},
+      {ctl + "\\ToolboxBitmap32", "", path + ", 1"}, {ctl + "\\MiscStatus", "", "0"},
+      {ctl + "\\MiscStatus\\1", "", "131473"}, {ctl + "\\TypeLib", "", kLibID}, {ctl + "\\Version", "", "1.0"}};
+  for (auto& [iid, name] : {std::pair{kDispatchIID, "_DORV_Velmar_KDX"}, {kEventsIID, "_DORV_Velmar_KDXEvents"}}) {
+    const std::string itf = "Interface\\" + iid;
+    expected.insert(expected.end(), {{itf, "", name}, {itf + "\\ProxyStubClsid32", "", ps},
+                                     {itf + "\\ProxyStubClsid", "", ps}, {itf + "\\TypeLib", "", kLibID},
+                                     {itf + "\\TypeLib", "Version", "1.0"}});
+  }
+  for (auto& [clsid, what, kind] :
+       {std::tuple{kControlCLSID, "Control", "Ctrl"}, {kPageCLSID, "Property Page", "PropPage"}}) {
+    const std::string cls = "CLSID\\" + clsid, name = "ORV Velmar QN ZAZUZO Bridge Unicode " + std::string(what),
+                      prog = "ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicode" + std::string(kind) + ".1";
+    expected.insert(expected.end(), {{cls, "", name}, {cls + "\\InprocServer32", "", path},
+                                     {cls + "\\InprocServer32", "ThreadingModel", "Apartment"},
+                                     {cls + "\\ProgID", "", prog}, {prog, "", name}, {prog + "\\CLSID", "", clsid}});
+  }
   // Someone else's class and another version of our library must survive our unregistration.
   ASSERT_EQ(ClassesRoot().CreateKey(u"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32"), S_OK);
   ASSERT_EQ(ClassesRoot().CreateKey(W("TypeLib\\" + kLibID + "\\2.0")), S_OK);
   std::set<std::string> before = Keys(), written = before;
-
-  ASSERT_EQ(DllRegisterServer(), S_OK);
-  ASSERT_EQ(DllRegisterServer(), S_OK);  // again: the same items, nothing doubled
+  ASSERT_TRUE(DllRegisterServer() == S_OK && DllRegisterServer() == S_OK);  // twice: the same items, nothing doubled
   for (const auto& [key, name, data] : expected) {
     for (std::size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1))
       written.insert(key.substr(0, cut));
@@ -199,19 +150,17 @@ TEST_F(ModuleTest, RegistersEveryItemCreatesByProgIdAndUnregistersExactly) {
   EXPECT_EQ(Keys(), written);
 
   std::shared_ptr<IDispatch> control, page;
-  ASSERT_EQ(CreateObjectByProgID(kControlProgID, &control), S_OK);
-  EXPECT_EQ(test::CallByName(*control, u"GetConnectStatus").lVal, 0);
-  ASSERT_EQ(CreateObjectByProgID(kPropPageProgID, &page), S_OK);
   DISPID id = 0;
+  ASSERT_EQ(CreateObjectByProgID(kControlProgID, &control), S_OK);
+  ASSERT_EQ(CreateObjectByProgID(kPropPageProgID, &page), S_OK);
+  EXPECT_EQ(test::CallByName(*control, u"GetConnectStatus").lVal, 0);
   EXPECT_EQ(page->GetIDsOfNames(u"GetConnectStatus", &id), DISP_E_UNKNOWNNAME);
 
-  ASSERT_EQ(DllUnregisterServer(), S_OK);
-  ASSERT_EQ(DllUnregisterServer(), S_OK);  // already gone
-  before.insert("Interface");              // the shared top-level keys stay, as on Windows
+  ASSERT_TRUE(DllUnregisterServer() == S_OK && DllUnregisterServer() == S_OK);  // the second finds it gone
+  before.insert("Interface");  // the shared top-level keys stay, as on Windows
   EXPECT_EQ(Keys(), before);
   EXPECT_EQ(CreateObjectByProgID(kControlProgID, &control), CO_E_CLASSSTRING);
-  EXPECT_EQ(CoCreateInstance(CLSID_ORV_Velmar_KDX, &control), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(control, nullptr);
+  EXPECT_TRUE(CoCreateInstance(CLSID_ORV_Velmar_KDX, &control) == REGDB_E_CLASSNOTREG && control == nullptr);
   // The last version of the library takes its LIBID key along.
   ASSERT_EQ(ClassesRoot().DeleteTree(W("TypeLib\\" + kLibID + "\\2.0")), S_OK);
   ASSERT_TRUE(DllRegisterServer() == S_OK && DllUnregisterServer() == S_OK);
@@ -229,49 +178,32 @@ TEST_F(ModuleTest, UnwritableRegistryFailsOnTheTypeLibrary) {
 }
 
 // The registry names what gets loaded into the host: only a library nobody else can change,
-// named by its full path.
+// named by its full path. The in-process table comes first.
 TEST_F(ModuleTest, CreationFollowsInprocServer32ToTrustedLibrariesOnly) {
-  const std::u16string self = CurrentModulePath();
+  const std::string self = N(CurrentModulePath());
   link_map* libm = nullptr;  // a library without the export
   ASSERT_EQ(dlinfo(dlopen("libm.so.6", RTLD_NOW), RTLD_DI_LINKMAP, &libm), 0);
   const fs::path real = fs::canonical(libm->l_name), loose = folder.path() / "a.so", given = folder.path() / "b.so";
-  fs::copy_file(real, loose);
-  fs::copy_file(real, given);
-  chmod(loose.c_str(), 0664);
+  fs::copy_file(real, loose), fs::copy_file(real, given), chmod(loose.c_str(), 0664);
   const bool away = chown(given.c_str(), 4242, -1) == 0;  // only root can give a file away
-  const struct {
-    const char* what;
-    std::optional<std::string> server;  // nullopt: no InprocServer32 key
-    const CLSID& clsid;
-    HRESULT hr;
-  } cases[] = {
-      // clang-format off
-      {"no server key", std::nullopt, kOther, REGDB_E_CLASSNOTREG}, {"empty server", "", kOther, REGDB_E_CLASSNOTREG},
-      {"no such library", "/nonexistent/libnothing.so", kOther, CO_E_DLLNOTFOUND},
-      {"library without the export", real.string(), kOther, CO_E_ERRORINDLL},
-      {"a name to search for", "libm.so.6", kOther, E_ACCESSDENIED},
-      {"a folder", folder.path().string(), kOther, E_ACCESSDENIED},
-      {"group-writable library", loose.string(), kOther, E_ACCESSDENIED},
-      {"someone else's library", given.string(), kOther, away ? E_ACCESSDENIED : CO_E_ERRORINDLL},
-      {"this module, a class it does not serve", N(self), kOther, CLASS_E_CLASSNOTAVAILABLE},
-      {"this module, the control", N(self), CLSID_ORV_Velmar_KDX, S_OK},
-      {"this module, the page", N(self), CLSID_ORV_Velmar_KDXPropPage, S_OK},
-      // clang-format on
-  };
+  const std::tuple<std::optional<std::string>, const CLSID&, HRESULT> cases[] = {  // nullopt: no InprocServer32 key
+      {std::nullopt, kOther, REGDB_E_CLASSNOTREG}, {"", kOther, REGDB_E_CLASSNOTREG},
+      {"/nonexistent/libnothing.so", kOther, CO_E_DLLNOTFOUND}, {real.string(), kOther, CO_E_ERRORINDLL},
+      {"libm.so.6", kOther, E_ACCESSDENIED}, {folder.path().string(), kOther, E_ACCESSDENIED},
+      {loose.string(), kOther, E_ACCESSDENIED}, {given.string(), kOther, away ? E_ACCESSDENIED : CO_E_ERRORINDLL},
+      {self, kOther, CLASS_E_CLASSNOTAVAILABLE}, {self, CLSID_ORV_Velmar_KDX, S_OK},
+      {self, CLSID_ORV_Velmar_KDXPropPage, S_OK}};
   auto mine = std::make_shared<DispatchObject>(DispatchTable{});
-  for (const auto& c : cases) {
-    const std::u16string key = u"CLSID\\" + StringFromCLSID(c.clsid);
+  for (const auto& [server, clsid, hr] : cases) {
+    const std::u16string key = u"CLSID\\" + StringFromCLSID(clsid);
     ASSERT_TRUE(SUCCEEDED(ClassesRoot().DeleteTree(key)));
-    ASSERT_TRUE(!c.server || ClassesRoot().SetValue(key + u"\\InprocServer32", u"", W(*c.server)) == S_OK);
+    ASSERT_TRUE(!server || ClassesRoot().SetValue(key + u"\\InprocServer32", u"", W(*server)) == S_OK);
     std::shared_ptr<IDispatch> object = mine;  // a failure leaves nothing in it
-    EXPECT_EQ(CoCreateInstance(c.clsid, &object), c.hr) << c.what;
-    EXPECT_EQ(object != nullptr, c.hr == S_OK) << c.what;
+    EXPECT_TRUE(CoCreateInstance(clsid, &object) == hr && (object != nullptr) == (hr == S_OK)) << server.value_or("-");
   }
-  // The in-process table comes first.
   ASSERT_EQ(CoRegisterClassObject(CLSID_ORV_Velmar_KDX, [mine] { return mine; }), S_OK);
   std::shared_ptr<IDispatch> object;
-  EXPECT_EQ(CoCreateInstance(CLSID_ORV_Velmar_KDX, &object), S_OK);
-  EXPECT_EQ(object, mine);
+  EXPECT_TRUE(CoCreateInstance(CLSID_ORV_Velmar_KDX, &object) == S_OK && object == mine);
   EXPECT_EQ(CoRevokeClassObject(CLSID_ORV_Velmar_KDX), S_OK);
 }
 
@@ -308,27 +240,23 @@ TEST(Module, ClassObjectsAndUnloading) {
 
   // Each step's result, then whether the module may unload after it.
   auto step = [](HRESULT hr, HRESULT want, HRESULT unload) {
-    EXPECT_EQ(hr, want);
-    EXPECT_EQ(DllCanUnloadNow(), unload);
+    EXPECT_EQ(std::pair(hr, DllCanUnloadNow()), std::pair(want, unload));
   };
   std::shared_ptr<IDispatch> control, page;
   step(S_OK, S_OK, S_OK);
   step(controls.CreateInstance(&control), S_OK, S_FALSE);
   step(pages.CreateInstance(&page), S_OK, S_FALSE);
   std::shared_ptr<CORV_Velmar_KDXCtrl> typed = std::dynamic_pointer_cast<CORV_Velmar_KDXCtrl>(control);
-  control.reset();  // still held elsewhere
+  control.reset(), page.reset();  // the control still held elsewhere
   step(typed ? S_OK : E_FAIL, S_OK, S_FALSE);
-  page.reset();
-  step(S_OK, S_OK, S_FALSE);
   typed.reset();
   step(S_OK, S_OK, S_OK);
-  step(controls.LockServer(TRUE), S_OK, S_FALSE);
-  step(pages.LockServer(TRUE), S_OK, S_FALSE);  // locks count across the module
-  step(controls.LockServer(FALSE), S_OK, S_FALSE);
-  step(pages.LockServer(FALSE), S_OK, S_OK);
-  step(controls.LockServer(FALSE), E_UNEXPECTED, S_OK);  // no lock held: nothing changes
-  step(controls.LockServer(TRUE), S_OK, S_FALSE);
-  step(controls.LockServer(FALSE), S_OK, S_OK);
+  // Locks count across the module; releasing one not held changes nothing.
+  for (const auto& [factory, lock, hr, unload] :
+       {std::tuple{&controls, TRUE, S_OK, S_FALSE}, {&pages, TRUE, S_OK, S_FALSE}, {&controls, FALSE, S_OK, S_FALSE},
+        {&pages, FALSE, S_OK, S_OK}, {&controls, FALSE, E_UNEXPECTED, S_OK}, {&controls, TRUE, S_OK, S_FALSE},
+        {&controls, FALSE, S_OK, S_OK}})
+    step(factory->LockServer(lock), hr, unload);
   step(controls.CreateInstance(nullptr), E_POINTER, S_OK);
 }
 

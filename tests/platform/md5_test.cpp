@@ -22,8 +22,7 @@ TEST(Md5, KnownVectorsWholeAndInUnevenChunks) {
       {std::string(63, 'a'), "b06521f39153d618550606be297466d5"},
       {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
       {std::string(65, 'a'), "c743a45e0d2e6a95cb859adae0248435"},
-      {std::string(1'000'000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"},
-  };
+      {std::string(1'000'000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"}};
   const std::size_t chunks[] = {1, 63, 64, 65, 7, 0, 1000, 128, 3};
   Md5 md5;
   for (const auto& [input, hex] : vectors) {

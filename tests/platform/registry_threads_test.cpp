@@ -8,20 +8,15 @@
 #include "common/host_util.h"
 #include "platform/class_factory.h"
 #include "platform/registry.h"
-#include "platform/system.h"
 
 namespace kdx {
 namespace {
-
-std::u16string Name(int writer, int i) {
-  const std::string s = "W" + std::to_string(writer) + "\\" + std::to_string(i);
-  return std::u16string(s.begin(), s.end());
-}
 
 // Writers share one object or use one each (as separate processes would); either way no
 // write may be lost to another's read-modify-write.
 TEST(RegistryThreads, ConcurrentWritersLoseNothing) {
   constexpr int kWriters = 4, kWrites = 15;
+  auto name = [](int w, int i) { return u"W" + std::u16string(1, u'0' + w) + u"\\" + std::u16string(1, u'A' + i); };
   for (bool shared : {true, false}) {
     test::TempFolder dir;
     Registry common(dir.path() / "registry");
@@ -31,8 +26,8 @@ TEST(RegistryThreads, ConcurrentWritersLoseNothing) {
         Registry own(dir.path() / "registry");
         Registry& r = shared ? common : own;
         for (int i = 0; i < kWrites; ++i) {
-          EXPECT_EQ(r.SetValue(Name(w, i), u"", Name(w, i)), S_OK);
-          EXPECT_EQ(r.GetValue(Name(w, i), u""), Name(w, i));
+          EXPECT_EQ(r.SetValue(name(w, i), u"", name(w, i)), S_OK);
+          EXPECT_EQ(r.GetValue(name(w, i), u""), name(w, i));
           r.SubKeys(u"");
         }
       });
@@ -40,7 +35,7 @@ TEST(RegistryThreads, ConcurrentWritersLoseNothing) {
     Registry check(dir.path() / "registry");
     EXPECT_EQ(check.SubKeys(u"").size(), std::size_t{kWriters});
     for (int w = 0; w < kWriters; ++w)
-      for (int i = 0; i < kWrites; ++i) EXPECT_EQ(check.GetValue(Name(w, i), u""), Name(w, i)) << shared;
+      for (int i = 0; i < kWrites; ++i) EXPECT_EQ(check.GetValue(name(w, i), u""), name(w, i)) << shared;
   }
 }
 
@@ -62,26 +57,6 @@ TEST(ClassRegistryThreads, RegisterCreateAndRevokeConcurrently) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(unexpected.load(), 0);
   EXPECT_EQ(CoRevokeClassObject(clsid(0)), S_OK);
-}
-
-TEST(SystemThreads, OverridesAreSafeToChangeWhileRead) {
-  const SYSTEMTIME fixed{2030, 1, 2, 1, 0, 0, 0, 0};
-  std::thread setter([&] {
-    for (int i = 0; i < 200; ++i) {
-      SetLocalTimeOverride(i % 2 ? std::optional(fixed) : std::nullopt);
-      SetModuleFileNameOverride(i % 2 ? std::optional<std::u16string>(u"C:\\a\\b.exe") : std::nullopt);
-    }
-  });
-  for (int i = 0; i < 200; ++i) {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    EXPECT_TRUE(t.wMonth >= 1 && t.wMonth <= 12);
-    const std::u16string dir = ModuleDirectory();
-    EXPECT_TRUE(dir == u"C:\\a" || dir.starts_with(u"/"));
-  }
-  setter.join();
-  SetLocalTimeOverride(std::nullopt);
-  SetModuleFileNameOverride(std::nullopt);
 }
 
 }  // namespace

@@ -3,15 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <tuple>
 
 namespace kdx {
 namespace {
-
-auto Fields(const SYSTEMTIME& t) {
-  return std::tuple(t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds < 1000);
-}
 
 // True when GetLocalTime reports one of the whole seconds around the call.
 bool ReadsTheClock() {
@@ -22,10 +19,10 @@ bool ReadsTheClock() {
   for (std::time_t s = before; s <= std::time(nullptr); ++s) {
     std::tm tm{};
     localtime_r(&s, &tm);
-    found = found || Fields(t) == std::tuple(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_wday, tm.tm_mday, tm.tm_hour,
-                                             tm.tm_min, tm.tm_sec, true);
+    found |= std::tuple(t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond) ==
+             std::tuple(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_wday, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   }
-  return found;
+  return found && t.wMilliseconds < 1000;
 }
 
 TEST(LocalTime, FollowsTheTimeZoneAndTheOverride) {
@@ -35,12 +32,11 @@ TEST(LocalTime, FollowsTheTimeZoneAndTheOverride) {
   tzset();
   EXPECT_TRUE(ReadsTheClock());
   const SYSTEMTIME fixed{2024, 2, 4, 29, 13, 45, 30, 123};
-  SetLocalTimeOverride(fixed);
   SYSTEMTIME t{};
+  SetLocalTimeOverride(fixed);
   GetLocalTime(&t);
-  EXPECT_FALSE(ReadsTheClock());
   SetLocalTimeOverride(std::nullopt);
-  EXPECT_EQ(std::pair(Fields(t), t.wMilliseconds), std::pair(Fields(fixed), WORD{123}));
+  EXPECT_EQ(std::memcmp(&t, &fixed, sizeof t), 0);
   EXPECT_TRUE(ReadsTheClock());
   GetLocalTime(nullptr);  // a null pointer from a host must not crash us
   oldTz ? setenv("TZ", savedTz.c_str(), 1) : unsetenv("TZ");
@@ -49,7 +45,6 @@ TEST(LocalTime, FollowsTheTimeZoneAndTheOverride) {
 
 TEST(ModuleFileName, IsTheRunningExecutableUnlessOverridden) {
   const std::u16string real = GetModuleFileName();
-  ASSERT_TRUE(real.ends_with(u"/test_platform")) << std::string(real.begin(), real.end());
   EXPECT_EQ(ModuleDirectory() + u"/test_platform", real);
   const std::pair<std::u16string, std::u16string> cases[] = {
       {u"C:\\Program Files\\Host\\host.exe", u"C:\\Program Files\\Host"}, {u"/opt/host/bin/kdx-host", u"/opt/host/bin"},
