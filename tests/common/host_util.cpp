@@ -22,8 +22,8 @@ EventRecorder::EventRecorder() {
   DispatchTable table = KdxEventTable();
   for (const DispatchMember& row : KdxEventTable()) {
     table.Bind(row.id, MemberKind::Method,
-               [state = state_, id = row.id, name = row.name](std::span<VARIANT> args, VARIANT*) {
-                 state->events.push_back({id, name, {args.begin(), args.end()}});
+               [events = events_, id = row.id, name = row.name](std::span<VARIANT> args, VARIANT*) {
+                 events->push_back({id, name, {args.begin(), args.end()}});
                  return S_OK;
                });
   }
@@ -46,20 +46,20 @@ std::string Summarise(const EventRecorder::Event& e) {
 
 std::vector<std::string> EventRecorder::Summary() const {
   std::vector<std::string> lines;
-  for (const Event& e : state_->events) lines.push_back(Summarise(e));
+  for (const Event& e : *events_) lines.push_back(Summarise(e));
   return lines;
 }
 
 std::vector<std::string> EventRecorder::Logs(long type) const {
   std::vector<std::string> texts;
-  for (const Event& e : state_->events)
+  for (const Event& e : *events_)
     if (e.id == kdxevent::Log && e.args.size() == 2 && e.args[0].lVal == type) texts.push_back(Utf16ToUtf8(e.args[1].bstrVal));
   return texts;
 }
 
 std::vector<std::string> EventRecorder::Updates() const {
   std::vector<std::string> updates;
-  for (const Event& e : state_->events)
+  for (const Event& e : *events_)
     if (e.id == kdxevent::StatementUpdate || e.id == kdxevent::QueryUpdate) updates.push_back(Summarise(e));
   return updates;
 }
@@ -86,10 +86,9 @@ std::u16string TempFolder::Write(const std::string& name, std::string_view text)
 namespace kdx::sim {
 
 void PrintTo(Fault fault, std::ostream* os) {
-  static constexpr const char* kNames[] = {"None",      "NoAnswer",     "CutMidBody", "EmptyBody", "KindOneLine",
-                                           "GarbageLines", "Stall", "Huge",       "NotFound"};
-  const auto i = static_cast<std::size_t>(fault);
-  *os << (i < std::size(kNames) ? kNames[i] : "Fault?");
+  static constexpr const char* kNames[] = {"None",         "NoAnswer", "CutMidBody", "EmptyBody", "KindOneLine",
+                                           "GarbageLines", "Stall",    "Huge",       "NotFound"};
+  *os << (static_cast<std::size_t>(fault) < std::size(kNames) ? kNames[static_cast<std::size_t>(fault)] : "Fault?");
 }
 
 }  // namespace kdx::sim
