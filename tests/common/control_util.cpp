@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "platform/codepage.h"
-#include "platform/message_window.h"
 #include "platform/system.h"
 #include "queries/HttpQuery.h"
 #include "sim/record_encoder.h"
@@ -41,26 +40,14 @@ ControlHarness::ControlHarness() : ctrl(std::make_unique<CORV_Velmar_KDXCtrl>())
   EXPECT_NE(ctrl->FindConnectionPoint()->Advise(events.Sink()), 0u);
 }
 
-bool ControlHarness::PumpUntil(const std::function<bool()>& done) {
-  return MessageLoop::ForCurrentThread().RunUntil(done, kPatience);
-}
-
-bool ControlHarness::PumpUntilUpdates(std::size_t count) {
-  return PumpUntil([&] { return events.Updates().size() >= count; });
-}
-
 void ControlHarness::Reply(long infoType, long sequence, const std::string* body, const CString& name,
                            const CString& url, bool truncated) {
   std::string copy = body ? *body : std::string();
   HttpJob job{.url = url, .infoType = static_cast<int32_t>(infoType), .sequence = static_cast<int32_t>(sequence),
-              .window = ctrl->GetSafeHwnd(), .name = name, .bodyLength = copy.size(), .truncated = truncated};
+              .window = ctrl->GetSafeHwnd(), .proxyHost = {}, .name = name, .logUrl = {}, .bodyLength = copy.size(),
+              .truncated = truncated};
   ctrl->GetSafeHwnd().SendMessage(WM_HTTPREPLY, reinterpret_cast<WPARAM>(&job),
                                   body ? reinterpret_cast<LPARAM>(copy.data()) : 0);
-}
-
-void ControlTest::SetUp() {
-  sim::SimTradeApi::ResetCounters();
-  Register(sim::SimConfig{});
 }
 
 void ControlTest::TearDown() {

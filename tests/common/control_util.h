@@ -15,6 +15,7 @@
 #include "control/KdxCtrl.h"
 #include "platform/http_client.h"
 #include "platform/message_box.h"
+#include "platform/message_window.h"
 #include "record/field_record.h"
 #include "sim/SimTradeApi.h"
 
@@ -37,8 +38,9 @@ struct ControlHarness {
   ControlHarness();
 
   // Pumps this thread's loop until done() or kPatience.
-  bool PumpUntil(const std::function<bool()>& done);
-  bool PumpUntilUpdates(std::size_t count);  // until that many update events have arrived
+  bool PumpUntil(std::function<bool()> done) { return MessageLoop::ForCurrentThread().RunUntil(done, kPatience); }
+  // Until that many update events have arrived.
+  bool PumpUntilUpdates(std::size_t count) { return PumpUntil([&] { return events.Updates().size() >= count; }); }
   // Hands a reply to the control as a worker would (lParam 0 when body is null).
   void Reply(long infoType, long sequence, const std::string* body, const CString& name = {},
              const CString& url = u"http://host/x", bool truncated = false);
@@ -51,7 +53,10 @@ struct ControlHarness {
 // left alive, nor have been destroyed inside its own call.
 class ControlTest : public testing::Test, public ControlHarness {
  protected:
-  void SetUp() override;
+  void SetUp() override {
+    sim::SimTradeApi::ResetCounters();
+    Register({});
+  }
   void TearDown() override;
 
   static void Register(sim::SimConfig config) { sim::SimTradeApi::Register(std::move(config)); }

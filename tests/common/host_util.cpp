@@ -4,8 +4,6 @@
 #include <stdlib.h>
 
 #include <fstream>
-#include <iterator>
-#include <ostream>
 
 #include "control/KdxCtrl.h"
 #include "platform/codepage.h"
@@ -53,7 +51,7 @@ std::vector<std::string> EventRecorder::Summary() const {
 std::vector<std::string> EventRecorder::Logs(long type) const {
   std::vector<std::string> texts;
   for (const Event& e : *events_)
-    if (e.id == kdxevent::Log && e.args.size() == 2 && e.args[0].lVal == type) texts.push_back(Utf16ToUtf8(e.args[1].bstrVal));
+    if (e.id == kdxevent::Log && e.args[0].lVal == type) texts.push_back(Utf16ToUtf8(e.args[1].bstrVal));
   return texts;
 }
 
@@ -82,13 +80,3 @@ std::u16string TempFolder::Write(const std::string& name, std::string_view text)
 }
 
 }  // namespace kdx::test
-
-namespace kdx::sim {
-
-void PrintTo(Fault fault, std::ostream* os) {
-  static constexpr const char* kNames[] = {"None",         "NoAnswer", "CutMidBody", "EmptyBody", "KindOneLine",
-                                           "GarbageLines", "Stall",    "Huge",       "NotFound"};
-  *os << (static_cast<std::size_t>(fault) < std::size(kNames) ? kNames[static_cast<std::size_t>(fault)] : "Fault?");
-}
-
-}  // namespace kdx::sim

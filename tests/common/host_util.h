@@ -10,7 +10,6 @@
 
 #include "platform/dispatch.h"
 #include "platform/variant.h"
-#include "sim/SimWebServices.h"
 
 namespace kdx::test {
 
@@ -57,8 +56,3 @@ class TempFolder {
 };
 
 }  // namespace kdx::test
-
-namespace kdx::sim {
-// Names a fault in test listings.
-void PrintTo(Fault fault, std::ostream* os);
-}  // namespace kdx::sim
