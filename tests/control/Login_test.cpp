@@ -18,7 +18,6 @@ using test::Pump;
 using test::Strings;
 
 using LoginTest = test::ControlTest;
-using test::kAccount;
 
 // Arguments joined with ','.
 std::string Joined(const std::vector<VARIANT>& args) {
@@ -139,8 +138,7 @@ TEST_F(LoginTest, EachEndOfALogInDeletesTheComponentAndTellsTheHost) {
     Pump();
     if (c.failCode < 0) {
       EXPECT_EQ(Status(), 2);
-      for (int32_t code : {2, 3, -1})
-        Api().Raise(omnideal::EvMessage, {VARIANT(code), VARIANT(u"A"), VARIANT(u"B")});
+      for (int32_t code : {2, 3, -1}) Api().Raise(omnideal::EvMessage, {VARIANT(code), VARIANT(u"A"), VARIANT(u"B")});
       Api().Disconnect();
       Pump();
     }
@@ -238,8 +236,8 @@ TEST_F(LoginTest, LogoutClearsWhatBelongsToTheLogIn) {
   c.m_nOrderCount = c.m_nFillCount = 4;
   ASSERT_FALSE(c.m_mapProfile.empty() || c.m_arrAccountGroups.empty());
   Call(u"Logout");
-  Api().AddOrder(sim::Market::Domestic, 1, 0, sim::SimRow().Text(5, kAccount), sim::Delivery::Now);
-  Api().AddFill(sim::Market::Domestic, 2, 0, sim::SimRow().Text(5, kAccount), sim::Delivery::Now);
+  Api().AddOrder(sim::Market::Domestic, 1, 0, sim::SimRow().Text(5, test::kAccount), sim::Delivery::Now);
+  Api().AddFill(sim::Market::Domestic, 2, 0, sim::SimRow().Text(5, test::kAccount), sim::Delivery::Now);
   EXPECT_TRUE(c.m_mapOrderIndexToKey.empty() && c.m_mapFillIndexToKey.empty() && c.m_mapKeyToOrderIndex.empty() &&
               c.m_mapKeyToFillIndex.empty() && c.m_mapOrderNoToKey.empty() && c.m_mapOrderRef.empty());
   for (int i = 1; i <= 5; ++i) EXPECT_TRUE(c.m_arrStatementRows[i].empty()) << i;

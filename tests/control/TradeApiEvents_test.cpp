@@ -174,8 +174,7 @@ TEST_F(TradeApiEventsTest, NumbersThatDoNotFitAreIgnoredOrSaturated) {
 // Rows whose record key would collide with another row's are refused, by every row event;
 // kind 100 is out of range only for domestic rows.
 TEST_F(TradeApiEventsTest, RowsOutsideTheKeyRangeAreRefused) {
-  using Row = std::pair<long, long>;
-  const std::vector<Row> domestic{{100, 0}, {-1, 5}, {0, 100000}}, overseas{{21374, 0}, {0, -1}};
+  const std::vector<std::pair<long, long>> domestic{{100, 0}, {-1, 5}, {0, 100000}}, overseas{{21374, 0}, {0, -1}};
   Strings expected;
   for (DISPID event : {4, 5, 6, 7, 8, 14, 15, 16, 17, 18}) {
     Api().Raise(event, {VARIANT(int32_t{100}), VARIANT(int32_t{1})});
