@@ -111,11 +111,15 @@ TEST_F(TradeApiEventsTest, OverseasFillsKeepTheWeightedAveragePriceAndTotalQuant
   EXPECT_EQ(order.GetNumber(156), 5);
   EXPECT_EQ(order.GetNumber(352), 50);
 
-  // Filled past its quantity, nothing remains (not a negative remainder).
-  Api().AddFill(Market::Overseas, 2, 3, OBFill(u"OB77", 100, 8));
+  // Filled past its quantity, nothing remains (not a negative remainder); the order takes the
+  // fill's 310 and record number. A fill of an unknown order changes none.
+  Api().AddFill(Market::Overseas, 2, 3, OBFill(u"OB77", 100, 8).Text(310, u"F310").Number(-1, 77));
+  Api().AddFill(Market::Overseas, 2, 4, OBFill(u"UNKNOWN", 100, 1));
   Pump();
   EXPECT_EQ(order.GetNumber(364), 13);
   EXPECT_EQ(order.GetNumber(156), 0);
+  EXPECT_EQ(order.GetNumber(0), 77);
+  EXPECT_EQ(CString(order.GetString(310)), u"F310");
 
   // A change refills the object and its maps (the order number is the reference); a removed
   // order loses its index.
