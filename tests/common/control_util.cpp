@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "platform/codepage.h"
-#include "platform/message_window.h"
 #include "platform/system.h"
 #include "queries/HttpQuery.h"
 #include "sim/record_encoder.h"
@@ -26,8 +25,6 @@ VARIANT CallByName(IDispatch& target, std::u16string_view name, std::vector<VARI
   return result;
 }
 
-std::string Utf8(const CString& text) { return text.ToUtf8(); }
-
 std::shared_ptr<IDispatch> OnEvent(DISPID event, std::function<void(std::span<VARIANT>)> f) {
   DispatchTable table;
   DispatchMember row = *KdxEventTable().Find(event, MemberKind::Method);
@@ -43,32 +40,14 @@ ControlHarness::ControlHarness() : ctrl(std::make_unique<CORV_Velmar_KDXCtrl>())
   EXPECT_NE(ctrl->FindConnectionPoint()->Advise(events.Sink()), 0u);
 }
 
-bool ControlHarness::PumpUntil(const std::function<bool()>& done) {
-  return MessageLoop::ForCurrentThread().RunUntil(done, kPatience);
-}
-
-bool ControlHarness::PumpUntilUpdates(std::size_t count) {
-  return PumpUntil([&] { return events.Updates().size() >= count; });
-}
-
 void ControlHarness::Reply(long infoType, long sequence, const std::string* body, const CString& name,
                            const CString& url, bool truncated) {
-  HttpJob job;
-  job.url = url;
-  job.infoType = static_cast<int32_t>(infoType);
-  job.sequence = static_cast<int32_t>(sequence);
-  job.name = name;
-  job.window = ctrl->GetSafeHwnd();
   std::string copy = body ? *body : std::string();
-  job.bodyLength = copy.size();
-  job.truncated = truncated;
+  HttpJob job{.url = url, .infoType = static_cast<int32_t>(infoType), .sequence = static_cast<int32_t>(sequence),
+              .window = ctrl->GetSafeHwnd(), .proxyHost = {}, .name = name, .logUrl = {}, .bodyLength = copy.size(),
+              .truncated = truncated};
   ctrl->GetSafeHwnd().SendMessage(WM_HTTPREPLY, reinterpret_cast<WPARAM>(&job),
                                   body ? reinterpret_cast<LPARAM>(copy.data()) : 0);
-}
-
-void ControlTest::SetUp() {
-  sim::SimTradeApi::ResetCounters();
-  Register(sim::SimConfig{});
 }
 
 void ControlTest::TearDown() {
@@ -88,19 +67,10 @@ void ControlTest::LogIn(const std::string& section) {
   events.Clear();
 }
 
-RecordedBoxes::RecordedBoxes() : previous_(SetMessageBoxPresenter(presenter_)) {}
-RecordedBoxes::~RecordedBoxes() { SetMessageBoxPresenter(previous_); }
-
 int RecordedBoxes::Presenter::Show(WindowHandle owner, const MessageBoxRequest& request) {
   owners.push_back(owner);
   return ScriptedMessageBoxPresenter::Show(owner, request);
 }
-
-TimeoutsFor::TimeoutsFor(std::chrono::milliseconds connect, std::chrono::milliseconds stall,
-                         std::chrono::milliseconds total) {
-  SetHttpTimeouts({connect, stall, total});
-}
-TimeoutsFor::~TimeoutsFor() { SetHttpTimeouts(saved); }
 
 FieldRecord MakeRecord(std::vector<std::pair<int, std::string>> strings, std::vector<std::pair<int, int64_t>> numbers) {
   FieldRecord r;

@@ -15,6 +15,7 @@
 #include "control/KdxCtrl.h"
 #include "platform/http_client.h"
 #include "platform/message_box.h"
+#include "platform/message_window.h"
 #include "record/field_record.h"
 #include "sim/SimTradeApi.h"
 
@@ -24,6 +25,7 @@ using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
 inline constexpr auto kPatience = 20s;  // reached only when something is broken
+inline constexpr const char16_t* kAccount = u"9A950012345";  // the simulated log-in's account
 
 // A method called by name through the automation interface, as a host calls it.
 VARIANT CallByName(IDispatch& target, std::u16string_view name, std::vector<VARIANT> args = {});
@@ -34,12 +36,11 @@ std::shared_ptr<IDispatch> OnEvent(DISPID event, std::function<void(std::span<VA
 // A control with a recorder advised, owned by the calling (user-interface) thread.
 struct ControlHarness {
   ControlHarness();
-  ControlHarness(const ControlHarness&) = delete;
-  ControlHarness& operator=(const ControlHarness&) = delete;
 
   // Pumps this thread's loop until done() or kPatience.
-  bool PumpUntil(const std::function<bool()>& done);
-  bool PumpUntilUpdates(std::size_t count);  // until that many update events have arrived
+  bool PumpUntil(std::function<bool()> done) { return MessageLoop::ForCurrentThread().RunUntil(done, kPatience); }
+  // Until that many update events have arrived.
+  bool PumpUntilUpdates(std::size_t count) { return PumpUntil([&] { return events.Updates().size() >= count; }); }
   // Hands a reply to the control as a worker would (lParam 0 when body is null).
   void Reply(long infoType, long sequence, const std::string* body, const CString& name = {},
              const CString& url = u"http://host/x", bool truncated = false);
@@ -52,10 +53,14 @@ struct ControlHarness {
 // left alive, nor have been destroyed inside its own call.
 class ControlTest : public testing::Test, public ControlHarness {
  protected:
-  void SetUp() override;
+  void SetUp() override {
+    sim::SimTradeApi::ResetCounters();
+    Register({});
+  }
   void TearDown() override;
 
   static void Register(sim::SimConfig config) { sim::SimTradeApi::Register(std::move(config)); }
+  static sim::SimTradeApi& Api() { return *sim::SimTradeApi::Last(); }  // the newest component
   // With a UTF-8 BOM: without one the file would be read in the ANSI code page.
   std::u16string Ini(const std::string& section) { return folder.Write("kdx.ini", "\xEF\xBB\xBF[Sim]\n" + section); }
   VARIANT Call(std::u16string_view name, std::vector<VARIANT> args = {}) {
@@ -74,8 +79,8 @@ class ControlTest : public testing::Test, public ControlHarness {
 // Message boxes answered with IDOK and recorded, with their owners, while this lives.
 class RecordedBoxes {
  public:
-  RecordedBoxes();
-  ~RecordedBoxes();
+  RecordedBoxes() : previous_(SetMessageBoxPresenter(presenter_)) {}
+  ~RecordedBoxes() { SetMessageBoxPresenter(previous_); }
   const std::vector<MessageBoxRequest>& Shown() const { return presenter_->Shown(); }
   const std::vector<WindowHandle>& Owners() const { return presenter_->owners; }
 
@@ -91,8 +96,8 @@ class RecordedBoxes {
 // HTTP time-outs for one test, the previous ones again afterwards.
 struct TimeoutsFor {
   TimeoutsFor(std::chrono::milliseconds connect, std::chrono::milliseconds stall,
-              std::chrono::milliseconds total = HttpTimeouts{}.total);
-  ~TimeoutsFor();
+              std::chrono::milliseconds total = HttpTimeouts{}.total) { SetHttpTimeouts({connect, stall, total}); }
+  ~TimeoutsFor() { SetHttpTimeouts(saved); }
   HttpTimeouts saved = GetHttpTimeouts();
 };
 
@@ -104,6 +109,6 @@ std::string Line(char kind, const FieldRecord& record);
 // Lines joined with "\r\n".
 std::string Body(const std::vector<std::string>& lines);
 
-std::string Utf8(const CString& text);
+inline std::string Utf8(const CString& text) { return text.ToUtf8(); }
 
 }  // namespace kdx::test

@@ -4,8 +4,6 @@
 #include <stdlib.h>
 
 #include <fstream>
-#include <iterator>
-#include <ostream>
 
 #include "control/KdxCtrl.h"
 #include "platform/codepage.h"
@@ -22,8 +20,8 @@ EventRecorder::EventRecorder() {
   DispatchTable table = KdxEventTable();
   for (const DispatchMember& row : KdxEventTable()) {
     table.Bind(row.id, MemberKind::Method,
-               [state = state_, id = row.id, name = row.name](std::span<VARIANT> args, VARIANT*) {
-                 state->events.push_back({id, name, {args.begin(), args.end()}});
+               [events = events_, id = row.id, name = row.name](std::span<VARIANT> args, VARIANT*) {
+                 events->push_back({id, name, {args.begin(), args.end()}});
                  return S_OK;
                });
   }
@@ -46,20 +44,20 @@ std::string Summarise(const EventRecorder::Event& e) {
 
 std::vector<std::string> EventRecorder::Summary() const {
   std::vector<std::string> lines;
-  for (const Event& e : state_->events) lines.push_back(Summarise(e));
+  for (const Event& e : *events_) lines.push_back(Summarise(e));
   return lines;
 }
 
 std::vector<std::string> EventRecorder::Logs(long type) const {
   std::vector<std::string> texts;
-  for (const Event& e : state_->events)
-    if (e.id == kdxevent::Log && e.args.size() == 2 && e.args[0].lVal == type) texts.push_back(Utf16ToUtf8(e.args[1].bstrVal));
+  for (const Event& e : *events_)
+    if (e.id == kdxevent::Log && e.args[0].lVal == type) texts.push_back(Utf16ToUtf8(e.args[1].bstrVal));
   return texts;
 }
 
 std::vector<std::string> EventRecorder::Updates() const {
   std::vector<std::string> updates;
-  for (const Event& e : state_->events)
+  for (const Event& e : *events_)
     if (e.id == kdxevent::StatementUpdate || e.id == kdxevent::QueryUpdate) updates.push_back(Summarise(e));
   return updates;
 }
@@ -82,14 +80,3 @@ std::u16string TempFolder::Write(const std::string& name, std::string_view text)
 }
 
 }  // namespace kdx::test
-
-namespace kdx::sim {
-
-void PrintTo(Fault fault, std::ostream* os) {
-  static constexpr const char* kNames[] = {"None",      "NoAnswer",     "CutMidBody", "EmptyBody", "KindOneLine",
-                                           "GarbageLines", "Stall", "Huge",       "NotFound"};
-  const auto i = static_cast<std::size_t>(fault);
-  *os << (i < std::size(kNames) ? kNames[i] : "Fault?");
-}
-
-}  // namespace kdx::sim

@@ -10,7 +10,6 @@
 
 #include "platform/dispatch.h"
 #include "platform/variant.h"
-#include "sim/SimWebServices.h"
 
 namespace kdx::test {
 
@@ -29,18 +28,15 @@ class EventRecorder {
 
   EventRecorder();
   std::shared_ptr<IDispatch> Sink() const { return sink_; }
-  const std::vector<Event>& Events() const { return state_->events; }
+  const std::vector<Event>& Events() const { return *events_; }
   // "LoginReady", "StatementUpdate(0)", "Log(1,Test Mode = ON)": compact and easy to compare.
   std::vector<std::string> Summary() const;
   std::vector<std::string> Logs(long type) const;  // the texts of Log events of that type
   std::vector<std::string> Updates() const;        // StatementUpdate and QueryUpdate, summarised
-  void Clear() { state_->events.clear(); }
+  void Clear() { events_->clear(); }
 
  private:
-  struct State {
-    std::vector<Event> events;
-  };
-  std::shared_ptr<State> state_ = std::make_shared<State>();
+  std::shared_ptr<std::vector<Event>> events_ = std::make_shared<std::vector<Event>>();
   std::shared_ptr<IDispatch> sink_;
 };
 
@@ -60,8 +56,3 @@ class TempFolder {
 };
 
 }  // namespace kdx::test
-
-namespace kdx::sim {
-// Names a fault in test listings.
-void PrintTo(Fault fault, std::ostream* os);
-}  // namespace kdx::sim
