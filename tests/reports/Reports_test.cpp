@@ -37,7 +37,6 @@ class ReportsTest : public test::ControlTest {
     ControlTest::SetUp();
     LogIn("RocID=a1\nBroker=KGI\n");
   }
-  sim::SimTradeApi& Api() { return *sim::SimTradeApi::Last(); }
   std::u16string Text(const char16_t* method, long index, long field) {
     return Call(method, {VARIANT(int32_t(index)), VARIANT(int32_t(field))}).bstrVal;
   }
