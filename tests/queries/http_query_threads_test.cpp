@@ -17,24 +17,14 @@ namespace {
 
 using sim::Fault;
 
-// A control, the services, and time-outs short enough for the silent-server cases.
-class Worker : public ::testing::Test {
- protected:
-  ~Worker() override {
-    h.ctrl.reset();
-    EXPECT_TRUE(WaitForWorkers(kPatience));  // so leak checks see every worker's buffers freed
-  }
-
-  TimeoutsFor timeouts{2000ms, 1000ms};
-  sim::SimWebServices web;
-  ControlHarness h;
-};
-
 // Seven outcomes, seven times each, all at once: every request ends in exactly one update,
 // handled whole before the next (its failure line right before it), with its own rows only;
 // its URL requested cut to 1023 characters and logged whole; a proxy used only with host and
 // port. Then the control goes while more workers run.
-TEST_F(Worker, ConcurrentRequestsEndInOneUpdateEachAndOutliveTheirControl) {
+TEST(Worker, ConcurrentRequestsEndInOneUpdateEachAndOutliveTheirControl) {
+  TimeoutsFor timeouts{2000ms, 1000ms};  // short enough for the silent server
+  sim::SimWebServices web;
+  ControlHarness h;
   const int32_t closed = ClosedPort();
   const std::tuple<Fault, const char16_t*, int32_t, std::string, std::size_t> cases[] = {
       {Fault::None, u"127.0.0.1", 0, "", 3},

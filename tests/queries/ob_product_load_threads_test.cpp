@@ -1,6 +1,8 @@
 // The product list loaded over HTTP from the simulated services, as at log-in.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/control_util.h"
 #include "queries/HttpQuery.h"
 #include "queries/ObProductTable.h"
@@ -11,12 +13,11 @@ namespace {
 
 using Table = std::unordered_map<CString, CString>;
 
+constexpr const char16_t *kEs = u"F|CME|ES|202406|0|0", *kZc = u"F|CBT|ZC|202407|0|0";
 const std::vector<sim::ObProduct> kProducts = {
-    {u"F|CME|ES|202406|0|0", u"ES06", u"CME", u"ES"},
-    {u"F|CBT|ZC|202407|0|0", u"", u"CBT", u"ZC"},        // no display symbol: still mapped
-    {u"F|CME|ES|202406|0|0", u"ES06b", u"CME", u"ESM"},  // same key again: the later wins
-    {u"F|SGX|CN|202408|0|0", u"CN08", u"", u"CN"},       // no exchange: not mapped
-    {u"F|SGX|TW|202408|0|0", u"TW08", u"SGX", u""},      // no product code: not mapped
+    {kEs, u"ES06", u"CME", u"ES"},
+    {kZc, u"", u"CBT", u"ZC"},        // no display symbol: still mapped
+    {kEs, u"ES06b", u"CME", u"ESM"},  // same key again: the later wins
 };
 
 class ObProductLoad : public ::testing::TestWithParam<sim::Fault> {
@@ -37,41 +38,18 @@ TEST_P(ObProductLoad, FillsTheFourTablesOnTopOfWhatTheyHeld) {
   EXPECT_TRUE(boxes.Shown().empty());
   ASSERT_EQ(web.Requests().size(), 1u);
   EXPECT_EQ(web.Requests()[0].target, "/ob-bin/obstkid.cgi?ARG=*,BRK9");
-  EXPECT_EQ(h.ctrl->m_mapObProductCode,
-            (Table{{u"F|CME|ES|202406|0|0", u"ESM"}, {u"F|CBT|ZC|202407|0|0", u"ZC"}, {u"KEEP", u"KC"}}));
-  EXPECT_EQ(h.ctrl->m_mapObExchange, (Table{{u"F|CME|ES|202406|0|0", u"CME"}, {u"F|CBT|ZC|202407|0|0", u"CBT"}}));
-  EXPECT_EQ(h.ctrl->m_mapObDisplaySymbol, (Table{{u"F|CME|ES|202406|0|0", u"ES06b"}, {u"F|CBT|ZC|202407|0|0", u""}}));
-  EXPECT_EQ(
-      h.ctrl->m_mapObCodeToKey,
-      (Table{{u"ES", u"F|CME|ES|202406|0|0"}, {u"ESM", u"F|CME|ES|202406|0|0"}, {u"ZC", u"F|CBT|ZC|202407|0|0"}}));
+  EXPECT_EQ(h.ctrl->m_mapObProductCode, (Table{{kEs, u"ESM"}, {kZc, u"ZC"}, {u"KEEP", u"KC"}}));
+  EXPECT_EQ(h.ctrl->m_mapObExchange, (Table{{kEs, u"CME"}, {kZc, u"CBT"}}));
+  EXPECT_EQ(h.ctrl->m_mapObDisplaySymbol, (Table{{kEs, u"ES06b"}, {kZc, u""}}));
+  EXPECT_EQ(h.ctrl->m_mapObCodeToKey, (Table{{u"ES", kEs}, {u"ESM", kEs}, {u"ZC", kZc}}));
   EXPECT_TRUE(h.events.Events().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Bodies, ObProductLoad, ::testing::Values(sim::Fault::None, sim::Fault::GarbageLines),
                          [](const auto& info) { return info.param == sim::Fault::None ? "Clean" : "WithGarbage"; });
 
-TEST(ObProductLoadSettings, HostAndBrokerDefaultToTheLogInValues) {
-  sim::SimWebServices web;
-  const struct {
-    std::vector<std::pair<const char16_t*, const char16_t*>> profile;
-    const char* target;
-  } cases[] = {
-      {{{u"ObProductHost", u""}, {u"ObBrokerCode", u""}}, "/ob-bin/obstkid.cgi?ARG=*,ZAZ"},
-      {{{u"obbrokercode", u"ANYCASE"}}, "/ob-bin/obstkid.cgi?ARG=*,ANYCASE"},
-  };
-  for (const auto& c : cases) {
-    ControlHarness h;
-    h.ctrl->m_strQueryAddress = CString::FromUtf8(web.Address());
-    h.ctrl->m_strBroker = u"ZAZ";
-    for (const auto& [key, value] : c.profile) h.ctrl->m_mapProfile[key] = value;
-    h.ctrl->LoadObProductTable();
-    ASSERT_FALSE(web.Requests().empty());
-    EXPECT_EQ(web.Requests().back().target, c.target);
-    EXPECT_FALSE(h.ctrl->m_mapObProductCode.empty());  // the services' default list
-  }
-}
-
-// A list past the reply limit is not loaded: the failure box, and a Log line saying why.
+// A list past the reply limit is not loaded: a Log line saying why, and the failure box, which
+// any failed load shows.
 TEST(ObProductLoadSettings, AListOverTheLimitIsRefusedWithALogLine) {
   RecordedBoxes boxes;
   sim::SimWebServices web;
@@ -83,7 +61,11 @@ TEST(ObProductLoadSettings, AListOverTheLimitIsRefusedWithALogLine) {
   SetReplyLimits(saved);
   EXPECT_EQ(h.events.Logs(0),
             Strings{"Product list over the limit of 100 bytes,URL=http://" + web.Address() + "/ob-bin/obstkid.cgi?ARG=*,ZAZUZO"});
-  EXPECT_EQ(boxes.Shown().size(), 1u);
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  const MessageBoxRequest& box = boxes.Shown()[0];
+  EXPECT_EQ(box.text, CString(u"無法取得國外商品代表對應表，\r\n請重新嘗試登入，否則將無法正確下單!"));
+  EXPECT_EQ(std::tuple(box.caption, box.type), std::tuple(CString(u"錯誤"), UINT{MB_OK | MB_ICONERROR | MB_TOPMOST}));
+  EXPECT_TRUE(boxes.Owners()[0] == h.ctrl->GetSafeHwnd());
   EXPECT_TRUE(h.ctrl->m_mapObProductCode.empty());
 }
 

@@ -1,11 +1,10 @@
-// The product list's block rules, read from bodies directly, and the failure message box.
+// The product list's block rules, read from bodies directly.
 #include <gtest/gtest.h>
 
 #include <ostream>
 
 #include "common/control_util.h"
 #include "queries/ObProductTable.h"
-#include "common/raw_server_util.h"
 #include "sim/record_encoder.h"
 
 namespace kdx::test {
@@ -63,30 +62,23 @@ const std::string kCText = "F|SGX|CN|202408|0|0||SGX|CN";
 INSTANTIATE_TEST_SUITE_P(
     Rules, ProductBlocks,
     ::testing::Values(
-        BlockCase{"OneBlockTwoPieces", {H(kA.size() + kB.size()), D(kA), D(kB), E()}, {kAText, kBText}},
+        // The second character of a line's prefix means nothing.
+        BlockCase{"OneBlockTwoPieces", {H(std::to_string(kA.size() + kB.size()), '?'), D(kA, '7'), D(kB), E(' ')},
+                  {kAText, kBText}},
         BlockCase{"PieceSplitsAnEntry", {H(kA.size()), D(kA.substr(0, 5)), D(kA.substr(5)), E()}, {kAText}},
         BlockCase{"HeaderFlushesTheOpenBlock", {H(kA.size()), D(kA), H(kB.size()), D(kB), E()}, {kAText, kBText}},
         BlockCase{"UnendedBlockIsDiscarded", {H(kA.size()), D(kA), H(kB.size()), D(kB)}, {kAText}},
         // A piece that cannot be placed ends its block: later pieces would be read out of step.
         BlockCase{"PieceThatDoesNotFitEndsTheBlock", {H(kA.size() + kB.size()), D(kA), D(kA + kB), D(kB), E()}, {kAText}},
         BlockCase{"PieceOverFourKilobytesAccepted", {H(kA.size() * 400 + kB.size()), D(Repeat(kA, 400) + kB), E()},
-                  [] {
-                    std::vector<std::string> all(400, kAText);
-                    all.push_back(kBText);
-                    return all;
-                  }()},
+                  [] { std::vector<std::string> all(400, kAText); return all.push_back(kBText), all; }()},
         BlockCase{"PiecesOutsideBlocksDropped", {D(kA), E(), H(kB.size()), D(kB), E(), D(kA)}, {kBText}},
         BlockCase{"BadCheckSkippedRestUsed",
                   {H(kA.size() * 2 + kB.size()), D(WithBadCheck(kA) + kB + kA), E()},
                   {kBText, kAText}},
-        BlockCase{"SecondPrefixCharacterIgnored", {H(std::to_string(kA.size()), '?'), D(kA, '7'), E(' ')}, {kAText}},
-        BlockCase{
-            "DuplicatesKeptInOrder", {H(kA.size() * 2 + kB.size()), D(kA + kB + kA), E()}, {kAText, kBText, kAText}},
-        BlockCase{"EmptySymbolAllowed", {H(kC.size()), D(kC), E()}, {kCText}},
-        BlockCase{
-            "EmptyCodeOrExchangeOrKeyAddsNothing",
-            {H(300), D(Entry("K1", "S", "EX", "") + Entry("K2", "S", "", "C") + Entry("", "S", "EX", "C") + kA), E()},
-            {kAText}},
+        BlockCase{"EmptyCodeOrExchangeOrKeyAddsNothingEmptySymbolDoes",
+                  {H(300), D(Entry("K1", "S", "EX", "") + Entry("K2", "S", "", "C") + Entry("", "S", "EX", "C") + kC), E()},
+                  {kCText}},
         BlockCase{"HeaderWithoutPositiveSizeOpensNothing",
                   {H("0"), D(kA), E(), H("-5"), D(kA), E(), H("abc"), D(kA), E(), H(""), D(kA), E()},
                   {}},
@@ -100,23 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {kAText}},
         BlockCase{"RawStringRecordsRead", {H(100), D(Entry("K", "S", "EX", "C", 200)), E()}, {"K|S|EX|C"}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ObProductTable, FailureShowsTheErrorBoxAndKeepsTheTables) {
-  RecordedBoxes boxes;
-  ControlHarness h;
-  h.ctrl->m_mapObProductCode[u"K"] = u"OLD";
-  h.ctrl->m_mapProfile[u"ObProductHost"] = CString::FromUtf8("127.0.0.1:" + std::to_string(ClosedPort()));
-  h.ctrl->LoadObProductTable();
-  ASSERT_EQ(boxes.Shown().size(), 1u);
-  const MessageBoxRequest& box = boxes.Shown()[0];
-  EXPECT_EQ(box.text, CString(u"無法取得國外商品代表對應表，\r\n請重新嘗試登入，否則將無法正確下單!"));
-  EXPECT_EQ(box.caption, CString(u"錯誤"));
-  EXPECT_EQ(box.type, MB_OK | MB_ICONERROR | MB_TOPMOST);
-  EXPECT_TRUE(boxes.Owners()[0] == h.ctrl->GetSafeHwnd());
-  EXPECT_EQ(h.ctrl->m_mapObProductCode.size(), 1u);
-  EXPECT_EQ(h.ctrl->m_mapObProductCode[u"K"], CString(u"OLD"));
-  EXPECT_TRUE(h.events.Events().empty());
-}
 
 }  // namespace
 }  // namespace kdx::test

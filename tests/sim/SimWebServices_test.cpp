@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/control_util.h"
 #include "platform/http_client.h"
 #include "queries/HttpQuery.h"
 #include "sim/record_encoder.h"
@@ -27,11 +28,8 @@ std::vector<std::string> Records(std::string_view body, bool careless = false) {
   std::vector<unsigned char> bytes(1 << 16);
   ForEachReplyLine(body, [&](std::string_view line) {
     const bool row = careless ? line.size() > 4 : line.starts_with("d0D ");
-    const int n = row ? DecodeRecordText(bytes.data(), static_cast<int>(bytes.size()), line.data() + 4,
-                                         static_cast<int>(line.size() - 4))
-                      : 0;
-    FieldRecord record;
-    if (n > 0 && record.Decode(bytes.data(), 0, n) >= 0) records.push_back(EncodeRecord(record));
+    const int n = row ? DecodeRecordText(bytes.data(), 1 << 16, line.data() + 4, static_cast<int>(line.size() - 4)) : 0;
+    if (FieldRecord record; n > 0 && record.Decode(bytes.data(), 0, n) >= 0) records.push_back(EncodeRecord(record));
     return true;
   });
   return records;
@@ -39,12 +37,8 @@ std::vector<std::string> Records(std::string_view body, bool careless = false) {
 
 TEST(SimWebServices, GarbageLinesHideRecordsOnlyFromACarelessReader) {
   SimWebServices server;
-  std::vector<FieldRecord> rows(3);
-  std::vector<std::string> expected;
-  for (int i = 0; i < 3; ++i) {
-    rows[i].SetString(0, u"帳號" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
-    expected.push_back(EncodeRecord(rows[i]));
-  }
+  const std::vector<FieldRecord> rows = {test::MakeRecord({{0, "帳號0"}}), test::MakeRecord({{0, "帳號1"}, {1, "x"}})};
+  const std::vector<std::string> expected = {EncodeRecord(rows[0]), EncodeRecord(rows[1])};
   server.SetQuery("/q", [rows](const ServedRequest&) { return rows; });
   server.SetFault("/q", Fault::GarbageLines);
   const std::string body = Get(server.Url("/q"));
