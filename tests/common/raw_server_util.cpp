@@ -12,10 +12,8 @@ int ListenLoopback(uint16_t* port) {
   sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t len = sizeof addr;
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, 64) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(fd);
-    return -1;
-  }
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    return close(fd), -1;
   *port = ntohs(addr.sin_port);
   return fd;
 }
@@ -53,10 +51,7 @@ void RawHttpServer::Serve(std::string response, bool holdOpen, std::chrono::mill
       std::this_thread::sleep_for(pace);
       sending = !stopping_ && send(fd, &response[i], 1, MSG_NOSIGNAL) == 1;
     }
-    if (holdOpen)
-      held.push_back(fd);
-    else
-      close(fd);
+    holdOpen ? held.push_back(fd) : void(close(fd));
   }
   for (int fd : held) close(fd);
 }
