@@ -50,41 +50,34 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
   const std::string hello = kOk + "Content-Length: 5\r\n\r\nhello", x(10000, 'x');
   const struct {
     std::string response;
-    bool holdOpen;
     DWORD exitCode;
-    std::optional<std::string> body;  // what the worker sends
-    bool truncated = false;
-    long fetch = 0;  // FetchUrlSync's code; 0: it returns the body too; -1: not run
+    std::optional<std::string> body;  // what the worker sends, cut when the fetch is kFetchTooLarge
+    long fetch = 0;                   // FetchUrlSync's code; 0: it returns the body too; -1: not run
+    bool holdOpen = false;
     CString proxy{}, cookie{};
-    std::size_t limit = SIZE_MAX;
+    std::size_t limit = SIZE_MAX, failFrom = SIZE_MAX;  // allocations from failFrom up fail on the worker's thread
     std::chrono::milliseconds pace{0};
-    std::size_t failFrom = SIZE_MAX;  // allocations from this size up fail on the worker's thread
   } cases[] = {
-      {hello, false, 1, "hello"},
-      {kOk + "Content-Length: 10\r\n\r\nhello", false, 1, {}, false, kFetchIncomplete},
-      {kOk + "Connection: close\r\n\r\nhello", false, 1, "hello"},  // ended by the close
-      {kOk + "Content-Length: 0\r\n\r\n", false, 1, {}, false, kFetchNoData},
-      {"HTTP/1.1 400 Bad Request\r\nContent-Length: 4\r\n\r\ngone", false, 1, "gone", false, kFetchUrlNotOpened},
-      {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", false, 1, "ok"},
-      {"HTTP/1.1 300 Moved\r\nLocation: " + moved.Url("/") + "\r\n\r\n", false, 1, "ok", false, kFetchUrlNotOpened},
-      {kOk + "Content-Length: 10\r\n\r\nhel", true, 1, {}, false, kFetchIncomplete},  // stalls
+      {hello, 1, "hello"}, {kOk + "Content-Length: 10\r\n\r\nhello", 1, {}, kFetchIncomplete},
+      {kOk + "Connection: close\r\n\r\nhello", 1, "hello"},  // ended by the close
+      {kOk + "Content-Length: 0\r\n\r\n", 1, {}, kFetchNoData},
+      {"HTTP/1.1 400 Bad Request\r\nContent-Length: 4\r\n\r\ngone", 1, "gone", kFetchUrlNotOpened},
+      {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", 1, "ok"},
+      {"HTTP/1.1 300 Moved\r\nLocation: " + moved.Url("/") + "\r\n\r\n", 1, "ok", kFetchUrlNotOpened},
+      {kOk + "Content-Length: 10\r\n\r\nhel", 1, {}, kFetchIncomplete, true},  // stalls
       // Each byte well within the stall time-out, the whole longer than it: no stall.
-      {kOk + "Content-Length: 8\r\n\r\nsteadily", false, 1, "steadily", false, 0, u"", u"", SIZE_MAX, 80ms},
+      {kOk + "Content-Length: 8\r\n\r\nsteadily", 1, "steadily", 0, false, u"", u"", SIZE_MAX, SIZE_MAX, 80ms},
       // Never stalling, but past the deadline.
-      {kOk + "Content-Length: 99\r\n\r\n" + x.substr(0, 99), false, 1, {}, false, kFetchIncomplete, u"", u"",
-       SIZE_MAX, 50ms},
-      {"", true, 0, {}, false, kFetchUrlNotOpened},
-      {"hello there\r\n", false, 0, {}, false, kFetchUrlNotOpened},
-      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x.substr(0, 5000), true, kFetchTooLarge, u"", u"", 5000},
-      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x, false, 0, u"", u"", 10000},
+      {kOk + "Content-Length: 99\r\n\r\n" + x.substr(0, 99), 1, {}, kFetchIncomplete, false, u"", u"", SIZE_MAX, SIZE_MAX, 50ms},
+      {"", 0, {}, kFetchUrlNotOpened, true}, {"hello there\r\n", 0, {}, kFetchUrlNotOpened},
+      {kOk + "Content-Length: 10000\r\n\r\n" + x, 1, x.substr(0, 5000), kFetchTooLarge, false, u"", u"", 5000},
+      {kOk + "Content-Length: 10000\r\n\r\n" + x, 1, x, 0, false, u"", u"", 10000},
       // Memory runs out in libcurl's write callback, and in opening the (long) URL.
-      {kOk + "Content-Length: 999999\r\n\r\n" + std::string(999999, 'm'), false, 1, {}, false, -1, u"", u"",
-       SIZE_MAX, 0ms, 8192},
-      {hello, false, 0, {}, false, -1, u"", u"", SIZE_MAX, 0ms, 1024},
-      {hello, false, 1, "hello", false, kFetchCookieRefused, u"", u"SID=1\nX: y"},
-      {hello, false, 0, {}, false, kFetchNoSession, u":1"},  // the worker is given the proxy host, port 1
-      {hello, false, 0, {}, false, kFetchUrlNotOpened, U("127.0.0.1:" + std::to_string(ClosedPort()))},
-      {hello, false, 1, "hello", false, 0, u"", u"SID=1"},
+      {kOk + "Content-Length: 999999\r\n\r\n" + std::string(999999, 'm'), 1, {}, -1, false, u"", u"", SIZE_MAX, 8192},
+      {hello, 0, {}, -1, false, u"", u"", SIZE_MAX, 1024},
+      {hello, 1, "hello", kFetchCookieRefused, false, u"", u"SID=1\nX: y"}, {hello, 1, "hello", 0, false, u"", u"SID=1"},
+      {hello, 0, {}, kFetchNoSession, false, u":1"},  // the worker is given the proxy host, port 1
+      {hello, 0, {}, kFetchUrlNotOpened, false, U("127.0.0.1:" + std::to_string(ClosedPort()))},
   };
   TimeoutsFor timeouts(2000ms, 400ms, 1500ms);
   const ReplyLimits saved = GetReplyLimits();
@@ -116,7 +109,7 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
     ASSERT_TRUE(MessageLoop::ForCurrentThread().RunUntil([&] { return !replies.empty(); }, kPatience));
     ASSERT_TRUE(WaitForWorkers(kPatience));  // a second reply would hold it
     EXPECT_EQ(exitCode, c.exitCode);
-    EXPECT_EQ(replies, (std::vector<Reply>{{c.body.has_value(), c.truncated, c.body.value_or("")}}));
+    EXPECT_EQ(replies, (std::vector<Reply>{{c.body.has_value(), c.fetch == kFetchTooLarge, c.body.value_or("")}}));
     if (c.fetch < 0) continue;
     EXPECT_EQ(result, c.fetch ? c.fetch : static_cast<long>(c.body->size()));
     EXPECT_EQ(fetched ? std::string(fetched.get()) : "-", c.fetch ? "-" : *c.body);

@@ -20,11 +20,14 @@ using sim::Fault;
 // Seven outcomes, seven times each, all at once: every request ends in exactly one update,
 // handled whole before the next (its failure line right before it), with its own rows only;
 // its URL requested cut to 1023 characters and logged whole; a proxy used only with host and
-// port. Then the control goes while more workers run.
+// port. Logged URLs hide the password and its digest, even once they are gone (Logout) when
+// the reply arrives, and escape control characters. Then the control goes while more workers run.
 TEST(Worker, ConcurrentRequestsEndInOneUpdateEachAndOutliveTheirControl) {
   TimeoutsFor timeouts{2000ms, 1000ms};  // short enough for the silent server
   sim::SimWebServices web;
   ControlHarness h;
+  h.ctrl->m_strPassword = u"pw1";
+  h.ctrl->m_strPasswordMD5 = u"d1g";
   const int32_t closed = ClosedPort();
   const std::tuple<Fault, const char16_t*, int32_t, std::string, std::size_t> cases[] = {
       {Fault::None, u"127.0.0.1", 0, "", 3},
@@ -39,18 +42,23 @@ TEST(Worker, ConcurrentRequestsEndInOneUpdateEachAndOutliveTheirControl) {
   std::map<std::string, std::string> want;  // update -> the event right before it
   for (int i = 0; i < 49; ++i) {
     const auto& [fault, host, port, fail, rows] = cases[i % 7];
-    const std::string n = std::to_string(i), url = web.Url("/q/" + n + "?pad=" + std::string(1500, 'a'));
+    const std::string n = std::to_string(i), pad = "&pad=" + std::string(1500, 'a'), url = web.Url("/q/" + n);
     web.SetQuery("/q/" + n, [n](const sim::ServedRequest&) { return std::vector(3, MakeRecord({{1, n}})); });
     web.SetFault("/q/" + n, fault);
     h.ctrl->m_strProxyAddress = host;
     h.ctrl->m_nProxyPort = port;
-    ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, CString::FromUtf8(url), CString::FromUtf8("Q" + n + ",t")), 1);
-    logged.push_back("HTTP Query = " + url);
-    const std::string cut = rows ? "" : url.substr(0, kMaxUrlLength);  // the URL a reply failure names
+    const CString full = CString::FromUtf8(url + "?p=pw1&d=d1g" + pad + "\t\x7f");
+    ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, full, CString::FromUtf8("Q" + n + ",t")), 1);
+    const std::string masked = url + "?p=****&d=****" + pad + "%09%7F";
+    logged.push_back("HTTP Query = " + masked);
+    // The URL a reply failure names: as requested, each mask a character longer than its secret.
+    const std::string cut = rows ? "" : masked.substr(0, kMaxUrlLength + 2);
     want["QueryUpdate(Q" + n + ")"] = fail.empty() ? "" : "Log(0," + fail + cut + ")";
   }
   EXPECT_EQ(h.events.Logs(3), logged);
   h.events.Clear();
+  h.ctrl->m_strPassword.Empty();
+  h.ctrl->m_strPasswordMD5.Empty();
   ASSERT_TRUE(h.PumpUntilUpdates(49));
   std::map<std::string, std::string> seen;
   std::string last;

@@ -6,7 +6,6 @@
 #include <tuple>
 
 #include "common/control_util.h"
-#include "common/raw_server_util.h"
 #include "queries/HttpQuery.h"
 #include "sim/SimWebServices.h"
 
@@ -74,23 +73,6 @@ TEST(ObProductLoad, AListOverTheLimitIsRefusedWithALogLine) {
   EXPECT_EQ(std::tuple(box.caption, box.type), std::tuple(CString(u"錯誤"), UINT{MB_OK | MB_ICONERROR | MB_TOPMOST}));
   EXPECT_TRUE(boxes.Owners()[0] == h.ctrl->GetSafeHwnd());
   EXPECT_TRUE(h.ctrl->m_mapObProductCode.empty());
-}
-
-// The URL a request logs, and the failure line its reply logs later, hide the password and its
-// digest, even when the secrets are gone (Logout) by the time the reply arrives, and escape
-// control characters.
-TEST(HttpQueryLog, LoggedUrlsHideThePasswordAndEscapeControls) {
-  ControlHarness h;
-  h.ctrl->m_strPassword = u"pw1";
-  h.ctrl->m_strPasswordMD5 = u"d1g";
-  const std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/q?p=pw1&d=d1g&x=\t\x7f";
-  ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, CString::FromUtf8(url), u"Q"), 1);
-  h.ctrl->m_strPassword.Empty();
-  h.ctrl->m_strPasswordMD5.Empty();
-  ASSERT_TRUE(h.PumpUntilUpdates(1));
-  const std::string logged = url.substr(0, url.find('?')) + "?p=****&d=****&x=%09%7F";
-  EXPECT_EQ(h.events.Logs(3), Strings{"HTTP Query = " + logged});
-  EXPECT_EQ(h.events.Logs(0), Strings{"伺服器沒有回應,URL=" + logged});
 }
 
 }  // namespace
