@@ -23,21 +23,32 @@ class LoginSessionTest : public ControlTest, public testing::WithParamInterface<
   sim::SimWebServices web;
 };
 
+// Fault::Huge stands for a list past the reply limit: not loaded, with a Log line saying why.
 TEST_P(LoginSessionTest, ProductTableThenLoginReady) {
   web.SetProducts({{kEs, u"ES06", u"CME", u"ES"},
                    {kZc, u"", u"CBT", u"ZC"},          // no display symbol: still mapped
                    {kEs, u"ES06b", u"CME", u"ESM"}},  // same key again: the later wins
                   2, 7);                              // blocks of two entries, pieces of 7 bytes
-  web.SetFault(std::string(sim::kProductListPath), GetParam());
+  web.SetFault(std::string(sim::kProductListPath), GetParam() == Fault::Huge ? Fault::None : GetParam());
   ctrl->m_mapObProductCode[u"KEEP"] = u"KC";
+  const ReplyLimits saved = GetReplyLimits();
+  if (GetParam() == Fault::Huge) SetReplyLimits({100, saved.maxRows});
   // The list's host and broker code: keys of any case, an empty value meaning the log-in's.
-  ASSERT_EQ(Login(Ini("RocID=a1\nBroker=ZZ9\nQueryAddress=" + web.Address() + "\nobproducthost=\nOBBROKERCODE=B7\n")), 0);
-  Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
+  ASSERT_EQ(Login(Ini("RocID=a1\nBroker=ZZ9\nQueryAddress=127.0.0.1:1\nobproducthost=" + web.Address() + "\nOBBROKERCODE=\n")), 0);
+  Pump();  // the list loads before LoginReady, inside this pump
+  SetReplyLimits(saved);
+  Strings expected = {"LoginReady", "StatementUpdate(0)"};
+  const std::string url = "http://" + web.Address() + "/ob-bin/obstkid.cgi?ARG=*,ZZ9";
+  if (GetParam() == Fault::Huge) expected.insert(expected.begin(), "Log(0,Product list over the limit of 100 bytes,URL=" + url + ")");
+  EXPECT_EQ(events.Summary(), expected);
   ASSERT_EQ(web.RequestCount(), 1u);
-  EXPECT_EQ(web.Requests()[0].target, "/ob-bin/obstkid.cgi?ARG=*,B7");
-  if (GetParam() == Fault::NotFound) {
-    EXPECT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ("http://" + web.Address() + web.Requests()[0].target, url);
+  if (GetParam() == Fault::NotFound || GetParam() == Fault::Huge) {
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    const MessageBoxRequest& box = boxes.Shown()[0];
+    EXPECT_EQ(box.text, CString(u"無法取得國外商品代表對應表，\r\n請重新嘗試登入，否則將無法正確下單!"));
+    EXPECT_EQ(std::tuple(box.caption, box.type), std::tuple(CString(u"錯誤"), UINT{MB_OK | MB_ICONERROR | MB_TOPMOST}));
+    EXPECT_TRUE(boxes.Owners()[0] == ctrl->GetSafeHwnd());
     EXPECT_EQ(ctrl->m_mapObProductCode, (Table{{u"KEEP", u"KC"}}));
     return;
   }
@@ -49,31 +60,8 @@ TEST_P(LoginSessionTest, ProductTableThenLoginReady) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ProductService, LoginSessionTest,
-                         testing::Values(Fault::None, Fault::GarbageLines, Fault::NotFound),
-                         [](const auto& info) {
-                           return info.param == Fault::None ? "Clean" : info.param == Fault::NotFound ? "NotFound" : "Garbage";
-                         });
-
-// A list past the reply limit is not loaded: a Log line saying why, and the failure box, which
-// any failed load shows.
-TEST(ObProductLoad, AListOverTheLimitIsRefusedWithALogLine) {
-  RecordedBoxes boxes;
-  sim::SimWebServices web;
-  ControlHarness h;
-  const ReplyLimits saved = GetReplyLimits();
-  SetReplyLimits({100, saved.maxRows});
-  h.ctrl->m_mapProfile[u"ObProductHost"] = CString::FromUtf8(web.Address());
-  h.ctrl->LoadObProductTable();
-  SetReplyLimits(saved);
-  EXPECT_EQ(h.events.Logs(0),
-            Strings{"Product list over the limit of 100 bytes,URL=http://" + web.Address() + "/ob-bin/obstkid.cgi?ARG=*,ZAZUZO"});
-  ASSERT_EQ(boxes.Shown().size(), 1u);
-  const MessageBoxRequest& box = boxes.Shown()[0];
-  EXPECT_EQ(box.text, CString(u"無法取得國外商品代表對應表，\r\n請重新嘗試登入，否則將無法正確下單!"));
-  EXPECT_EQ(std::tuple(box.caption, box.type), std::tuple(CString(u"錯誤"), UINT{MB_OK | MB_ICONERROR | MB_TOPMOST}));
-  EXPECT_TRUE(boxes.Owners()[0] == h.ctrl->GetSafeHwnd());
-  EXPECT_TRUE(h.ctrl->m_mapObProductCode.empty());
-}
+                         testing::Values(Fault::None, Fault::GarbageLines, Fault::NotFound, Fault::Huge),
+                         [](const auto& info) { return testing::PrintToString(info.param); });
 
 }  // namespace
 }  // namespace kdx::test
