@@ -2,16 +2,20 @@
 // misbehave byte by byte.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <new>
+#include <mutex>
 #include <thread>
 #include <tuple>
 
 #include "common/control_util.h"
-#include "common/raw_server_util.h"
 #include "platform/codepage.h"
 #include "platform/http_client.h"
 #include "platform/worker.h"
@@ -32,6 +36,67 @@ namespace kdx::test {
 namespace {
 
 CString U(const std::string& text) { return CString::FromUtf8(text); }
+
+// A loopback HTTP server for faults that a real server library will not produce (short bodies,
+// cuts, silence, trickles), keeping the request heads it received. Per connection, one at a
+// time: it reads the request head, sends `response` (with a pace, the bytes after its head one
+// per pace), then closes the connection, or, with holdOpen, keeps it open and silent until the
+// server goes.
+class RawHttpServer {
+ public:
+  explicit RawHttpServer(std::string response, bool holdOpen = false, std::chrono::milliseconds pace = {})
+      : thread_(&RawHttpServer::Serve, this, std::move(response), holdOpen, pace) {}
+  ~RawHttpServer() {
+    stopping_ = true;
+    shutdown(listenFd_, SHUT_RDWR);  // ends the accept
+    thread_.join();
+    close(listenFd_);
+  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::vector<std::string> Requests() const {  // request heads, in arrival order
+    std::lock_guard lock(mu_);
+    return requests_;
+  }
+
+ private:
+  void Serve(std::string response, bool holdOpen, std::chrono::milliseconds pace) {
+    const std::size_t paced = pace.count() > 0 ? response.find("\r\n\r\n") + 4 : response.size();  // the head at once
+    std::vector<int> held;
+    for (int fd; (fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      std::string head;
+      char buffer[4096];
+      for (ssize_t n; head.find("\r\n\r\n") == std::string::npos && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        head.append(buffer, static_cast<std::size_t>(n));
+      std::unique_lock lock(mu_);
+      requests_.push_back(std::move(head));
+      lock.unlock();
+      bool sending = send(fd, response.data(), paced, MSG_NOSIGNAL) == static_cast<ssize_t>(paced);  // all or failed
+      for (std::size_t i = paced; sending && i < response.size(); ++i) {
+        std::this_thread::sleep_for(pace);
+        sending = !stopping_ && send(fd, &response[i], 1, MSG_NOSIGNAL) == 1;
+      }
+      holdOpen ? held.push_back(fd) : void(close(fd));
+    }
+    for (int fd : held) close(fd);
+  }
+  static int Listen(uint16_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
+    listen(fd, 64);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+  }
+
+  uint16_t port_ = 0;  // before listenFd_, which sets it, and thread_, which uses it
+  int listenFd_ = Listen(port_);
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mu_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
 
 const std::string kOk = "HTTP/1.1 200 OK\r\n";
 
@@ -77,7 +142,7 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
       {hello, 0, {}, -1, false, u"", u"", SIZE_MAX, 1024},
       {hello, 1, "hello", kFetchCookieRefused, false, u"", u"SID=1\nX: y"}, {hello, 1, "hello", 0, false, u"", u"SID=1"},
       {hello, 0, {}, kFetchNoSession, false, u":1"},  // the worker is given the proxy host, port 1
-      {hello, 0, {}, kFetchUrlNotOpened, false, U("127.0.0.1:" + std::to_string(ClosedPort()))},
+      {hello, 0, {}, kFetchUrlNotOpened, false, u"127.0.0.1:1"},
   };
   TimeoutsFor timeouts(2000ms, 400ms, 1500ms);
   const ReplyLimits saved = GetReplyLimits();
