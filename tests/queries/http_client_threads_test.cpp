@@ -47,7 +47,6 @@ class RawHttpServer {
   explicit RawHttpServer(std::string response, bool holdOpen = false, std::chrono::milliseconds pace = {})
       : thread_(&RawHttpServer::Serve, this, std::move(response), holdOpen, pace) {}
   ~RawHttpServer() {
-    stopping_ = true;
     shutdown(listenFd_, SHUT_RDWR);  // ends the accept
     thread_.join();
     close(listenFd_);
@@ -73,7 +72,7 @@ class RawHttpServer {
       bool sending = send(fd, response.data(), paced, MSG_NOSIGNAL) == static_cast<ssize_t>(paced);  // all or failed
       for (std::size_t i = paced; sending && i < response.size(); ++i) {
         std::this_thread::sleep_for(pace);
-        sending = !stopping_ && send(fd, &response[i], 1, MSG_NOSIGNAL) == 1;
+        sending = send(fd, &response[i], 1, MSG_NOSIGNAL) == 1;  // until the client has gone
       }
       holdOpen ? held.push_back(fd) : void(close(fd));
     }
@@ -92,7 +91,6 @@ class RawHttpServer {
 
   uint16_t port_ = 0;  // before listenFd_, which sets it, and thread_, which uses it
   int listenFd_ = Listen(port_);
-  std::atomic<bool> stopping_{false};
   mutable std::mutex mu_;
   std::vector<std::string> requests_;
   std::thread thread_;

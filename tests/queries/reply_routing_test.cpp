@@ -102,43 +102,33 @@ TEST(ReplyRouting, AHostMayDestroyTheControlInAFailureLine) {
   EXPECT_EQ(h.events.Summary(), Strings{kIncomplete});
 }
 
-TEST(ReplyRouting, RightsRowTakesTheTableFields) {
+// Rights rows (info type 2) and performance rows (6; records of kind 4 only) take their tables'
+// fields, for the current request only; an older one still ends in an update.
+TEST(ReplyRouting, StatementRowsTakeTheirTableFieldsForTheCurrentRequestOnly) {
   ControlHarness h;
   h.ctrl->m_strBroker = u"BRK";
   h.ctrl->m_nStatementSeq[2] = 3;
+  h.ctrl->m_nStatementSeq[4] = 5;
   const auto full = MakeRecord({{2, "f2"}, {3, "f3"}, {4, "f4"}, {5, "f5"}, {6, "f6"}, {7, "f7"}, {8, "f8"}, {9, "f9"},
                                 {10, "f10"}, {11, "f11"}, {12, "f12"}});
-  const std::string body = Body({Line('0', full), Line('0', MakeRecord({{11, "only"}}))});
-  h.Reply(2, 3, &body, u"G1_A1");
-  h.Reply(2, 2, &body, u"G0_A0");  // an older request: no rows, still an update
-  EXPECT_EQ(h.events.Updates(), Strings(2, "StatementUpdate(2)"));
-  const auto& rows = h.ctrl->m_arrStatementRows[2];
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(Fields(*rows[0], 20), "f11|BRK|G1_A1|f2|f3||f4|f5|||f6|f7|f8||f9||||f10|-");
-  EXPECT_EQ(Fields(*rows[1], 4), "only|BRK|G1_A1|");
-}
-
-TEST(ReplyRouting, PerformanceRowsNeedKindFourAndTheCurrentSequence) {
-  ControlHarness h;
-  h.ctrl->m_strBroker = u"BRK";
-  h.ctrl->m_nStatementSeq[4] = 5;
-  SetLocalTimeOverride(SYSTEMTIME{2024, 3, 0, 7, 9, 5, 1, 0});
-  auto perf = [](const char* side, std::optional<int64_t> kind) {
-    auto r = MakeRecord({{0, "acct"}, {1, "EX"}, {2, "PROD"}, {3, "202406"}, {4, side}, {5, "f5"}, {6, "f6"}});
-    if (kind) r.SetNumber(0, *kind);
-    return Line('0', r);
+  const std::string rights = Body({Line('0', full), Line('0', MakeRecord({{11, "only"}}))});
+  auto perf = [](const char* side, int64_t kind) {
+    return Line('0', MakeRecord({{0, "acct"}, {1, "EX"}, {2, "PROD"}, {3, "202406"}, {4, side}, {5, "f5"}, {6, "f6"}},
+                                {{0, kind}}));
   };
-  const std::string body = Body({perf("1", 4), perf("-1", 4), perf("2", 4), perf("", 4), perf("1", 3), perf("1", {})});
-  h.Reply(6, 5, &body);
-  h.Reply(6, 4, &body);  // older: dropped
+  const std::string perfs = Body({perf("1", 4), perf("-1", 4), perf("2", 4), perf("1", 3), perf("1", kAbsent)});
+  SetLocalTimeOverride(SYSTEMTIME{2024, 3, 0, 7, 9, 5, 1, 0});
+  for (const auto& [type, sequence, body] : {std::tuple(2, 3, &rights), std::tuple(2, 2, &rights),
+                                             std::tuple(6, 5, &perfs), std::tuple(6, 4, &perfs)})
+    h.Reply(type, sequence, body, u"G1_A1");
   SetLocalTimeOverride(std::nullopt);
-  EXPECT_EQ(h.events.Updates(), Strings(2, "StatementUpdate(4)"));
-  const auto& rows = h.ctrl->m_arrStatementRows[4];
-  ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(Fields(*rows[0], 13), "BRK|acct|PROD|PROD|202406|B|f6|f5|EX|RMB|2024/03/07 09:05:01|ORV.G_EX.PROD.202406|-");
-  std::string sides;
-  for (const auto& row : rows) sides += Utf8(CString(row->GetStringView(5))) + ",";
-  EXPECT_EQ(sides, "B,S,2,,");
+  EXPECT_EQ(h.events.Updates(), (Strings{"StatementUpdate(2)", "StatementUpdate(2)", "StatementUpdate(4)", "StatementUpdate(4)"}));
+  const auto &rightsRows = h.ctrl->m_arrStatementRows[2], &perfRows = h.ctrl->m_arrStatementRows[4];
+  ASSERT_EQ(std::tuple(rightsRows.size(), perfRows.size()), std::tuple(2u, 3u));
+  EXPECT_EQ(Fields(*rightsRows[0], 20), "f11|BRK|G1_A1|f2|f3||f4|f5|||f6|f7|f8||f9||||f10|-");
+  EXPECT_EQ(Fields(*rightsRows[1], 4), "only|BRK|G1_A1|");
+  EXPECT_EQ(Fields(*perfRows[0], 13), "BRK|acct|PROD|PROD|202406|B|f6|f5|EX|RMB|2024/03/07 09:05:01|ORV.G_EX.PROD.202406|-");
+  EXPECT_EQ(Utf8(CString(perfRows[1]->GetStringView(5))) + Utf8(CString(perfRows[2]->GetStringView(5))), "S2");
 }
 
 TEST(ReplyRouting, QueryRowsCopyEveryFieldTagTheRowAndCheckTheSequencePerKey) {
