@@ -1,5 +1,6 @@
 // The HTTP client, the worker and the synchronous fetch against loopback servers that
-// misbehave byte by byte.
+// misbehave byte by byte, and the client's choices that need no server: proxy lists, sessions,
+// cookies.
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
@@ -101,6 +102,49 @@ const std::string kOk = "HTTP/1.1 200 OK\r\n";
 // What one WM_HTTPREPLY brought: a body or none, cut or not, the bytes.
 using Reply = std::tuple<bool, bool, std::string>;
 
+TEST(HttpClient, ProxyListsAsWinInetReadsThem) {
+  const std::tuple<const char16_t*, const char*, std::optional<std::string>> cases[] = {
+      {u"http=http://10.0.0.1:8080", "http", "http://10.0.0.1:8080"},
+      {u"http=http://proxy.local", "http", "http://proxy.local:80"},  // port 80, not libcurl's 1080
+      {u"http=http://10.0.0.1:8080", "https", ""},                    // no entry for https: direct
+      {u"HTTP=proxy:3128", "http", "http://proxy:3128"}, {u"generic:81", "https", "http://generic:81"},
+      {u"generic:81 https=sec:82", "https", "http://sec:82"}, {u"https=sec:82;  http=p:83", "http", "http://p:83"},
+      {u"http=[::1]:9000", "http", "http://[::1]:9000"}, {u"http=http://ho st:80", "http", "http://ho:80"},
+      {u"http=http://:8080", "http", {}}, {u"http=http://h:0", "http", {}}, {u"http=http://h:-5", "http", {}},
+      {u"http=http://h:65536", "http", {}}, {u"http=http://bad!host", "http", {}}, {u"http=http://[::1", "http", {}},
+      {u"", "http", ""},
+  };
+  for (const auto& [list, scheme, proxy] : cases)
+    EXPECT_EQ(ProxyForScheme(list, scheme), proxy) << CString(list).ToUtf8() << " for " << scheme;
+}
+
+TEST(HttpClient, SessionsNeedAUsableProxyListOnlyForNamedProxiesAndOpenOnlyHttpUrls) {
+  constexpr DWORD kNamed = INTERNET_OPEN_TYPE_PROXY;
+  const std::tuple<DWORD, const char16_t*, const char16_t*, bool> cases[] = {
+      {INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", true}, {INTERNET_OPEN_TYPE_DIRECT, u"", u"", true}, {7, u"", u"", false},
+      {kNamed, u"http=http://p:1", u"", true}, {kNamed, u"", u"", false}, {kNamed, u" ; ", u"", false},
+      {kNamed, u"http=http://:1", u"", false}, {kNamed, u"http=http://p:1", u"<local>", false}};  // no bypass lists
+  for (const auto& [access, list, bypass, opens] : cases)
+    EXPECT_EQ(InternetOpenW(u"agent", access, list, bypass, 0) != nullptr, opens) << CString(list).ToUtf8() << access;
+  auto session = InternetOpenW(u"agent", INTERNET_OPEN_TYPE_DIRECT, u"", u"", 0);
+  for (const char16_t* url : {u"file:///etc/passwd", u"ftp://127.0.0.1/x", u"not a url", u""})
+    EXPECT_EQ(InternetOpenUrlW(session.get(), url, u"", 0), nullptr) << CString(url).ToUtf8();  // only http(s)
+  EXPECT_EQ(InternetOpenUrlW(nullptr, u"http://127.0.0.1/", u"", 0), nullptr);
+}
+
+TEST(HttpClient, CookiesNeedAnHttpUrlAndAPrintablePair) {
+  const char16_t* url = u"http://host/p";
+  const std::tuple<const char16_t*, const char16_t*, const char16_t*, BOOL> cases[] = {
+      {url, nullptr, u"a=1", TRUE}, {url, u"n", u"v", TRUE}, {url, u"", u"b=2", TRUE}, {url, nullptr, u"=1", FALSE},
+      {u"https://host/p", nullptr, u"a=1; path=/; expires=Sat, 01-Jan-2000 00:00:00 GMT", TRUE},
+      {u"http://host/p?q=中", nullptr, u"a=1", TRUE}, {u"ftp://host/p", nullptr, u"a=1", FALSE},
+      {u"host/p", nullptr, u"a=1", FALSE}, {u"http://", nullptr, u"a=1", FALSE}, {url, nullptr, u"  ; path=/", FALSE},
+      {url, nullptr, u"a=1\r\nX-Injected: 1", FALSE}, {url, nullptr, u"a=1\x7F", FALSE}, {url, nullptr, u"", FALSE},
+  };
+  for (const auto& [where, name, data, accepted] : cases)
+    EXPECT_EQ(InternetSetCookieW(where, name, data), accepted) << CString(where).ToUtf8() << CString(data).ToUtf8();
+}
+
 // Each response through a worker (exactly one reply, to a bare window) and, at the same time,
 // through the synchronous fetch; the environment asks for no proxy, which a named one ignores.
 TEST(HttpFetches, TellEveryOutcomeOnce) {
@@ -122,8 +166,8 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
     std::chrono::milliseconds pace{0};
   } cases[] = {
       {hello, 1, "hello"}, {kOk + "Content-Length: 10\r\n\r\nhello", 1, {}, kFetchIncomplete},
-      {kOk + "Connection: close\r\n\r\nhello", 1, "hello"},  // ended by the close
-      {kOk + "Content-Length: 0\r\n\r\n", 1, {}, kFetchNoData},
+      // A body of no length is no data; one of no stated length ends with the connection.
+      {kOk + "Content-Length: 0\r\n\r\n", 1, {}, kFetchNoData}, {kOk + "Connection: close\r\n\r\nhello", 1, "hello"},
       {"HTTP/1.1 400 Bad Request\r\nContent-Length: 4\r\n\r\ngone", 1, "gone", kFetchUrlNotOpened},
       {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", 1, "ok"},
       {"HTTP/1.1 300 Moved\r\nLocation: " + moved.Url("/") + "\r\n\r\n", 1, "ok", kFetchUrlNotOpened},
@@ -139,8 +183,8 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
       {kOk + "Content-Length: 999999\r\n\r\n" + std::string(999999, 'm'), 1, {}, -1, false, u"", u"", SIZE_MAX, 8192},
       {hello, 0, {}, -1, false, u"", u"", SIZE_MAX, 1024},
       {hello, 1, "hello", kFetchCookieRefused, false, u"", u"SID=1\nX: y"}, {hello, 1, "hello", 0, false, u"", u"SID=1"},
-      {hello, 0, {}, kFetchNoSession, false, u":1"},  // the worker is given the proxy host, port 1
-      {hello, 0, {}, kFetchUrlNotOpened, false, u"127.0.0.1:1"},
+      // The worker is given the proxy host, port 1.
+      {hello, 0, {}, kFetchNoSession, false, u":1"}, {hello, 0, {}, kFetchUrlNotOpened, false, u"127.0.0.1:1"},
   };
   TimeoutsFor timeouts(2000ms, 400ms, 1500ms);
   const ReplyLimits saved = GetReplyLimits();
@@ -192,9 +236,8 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
 TEST(HttpClientRequests, SendTheUrlInTheAnsiCodePageAndItsCookies) {
   RawHttpServer server(kOk + "Content-Length: 2\r\n\r\nok");
   const CString url = U(server.Url("/c한?x=1 中\xC2\x80#b=\x7F\t&z=1"));
-  ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=abc; path=/"));
-  ASSERT_TRUE(InternetSetCookieW(url, u"Two", u"2"));
-  ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=def"));  // replaces the first
+  ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=abc; path=/") && InternetSetCookieW(url, u"Two", u"2") &&
+              InternetSetCookieW(url, nullptr, u"SID=def"));  // replaces the first
   auto session = InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
   ASSERT_NE(InternetOpenUrlW(session.get(), url, u"X-Extra: 1\r\n", INTERNET_FLAG_RELOAD), nullptr);
   SetAnsiCodePage(12345);

@@ -25,10 +25,9 @@ class LoginSessionTest : public ControlTest, public testing::WithParamInterface<
 
 // Fault::Huge stands for a list past the reply limit: not loaded, with a Log line saying why.
 TEST_P(LoginSessionTest, ProductTableThenLoginReady) {
-  web.SetProducts({{kEs, u"ES06", u"CME", u"ES"},
-                   {kZc, u"", u"CBT", u"ZC"},          // no display symbol: still mapped
-                   {kEs, u"ES06b", u"CME", u"ESM"}},  // same key again: the later wins
-                  2, 7);                              // blocks of two entries, pieces of 7 bytes
+  // Blocks of two entries, pieces of 7 bytes; an entry without a display symbol is still mapped,
+  // and of a key given twice the later wins.
+  web.SetProducts({{kEs, u"ES06", u"CME", u"ES"}, {kZc, u"", u"CBT", u"ZC"}, {kEs, u"ES06b", u"CME", u"ESM"}}, 2, 7);
   web.SetFault(std::string(sim::kProductListPath), GetParam() == Fault::Huge ? Fault::None : GetParam());
   ctrl->m_mapObProductCode[u"KEEP"] = u"KC";
   const ReplyLimits saved = GetReplyLimits();

@@ -45,9 +45,8 @@ TEST_P(ProductBlocks, YieldTheUsableEntriesInOrder) {
   EXPECT_EQ(got, GetParam().expected);
 }
 
-const std::string kAText = "F|CME|ES|202406|0|0|ES06|CME|ES";
-const std::string kBText = "F|CBT|ZC|202407|0|0|ZC07|CBT|ZC";
-const std::string kCText = "F|SGX|CN|202408|0|0||SGX|CN";
+const std::string kAText = "F|CME|ES|202406|0|0|ES06|CME|ES", kBText = "F|CBT|ZC|202407|0|0|ZC07|CBT|ZC",
+                  kCText = "F|SGX|CN|202408|0|0||SGX|CN";
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, ProductBlocks,

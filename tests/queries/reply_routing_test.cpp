@@ -19,7 +19,6 @@ const std::string kData2 = Line('0', MakeRecord({{1, "b"}}, {{0, 4}}));
 const std::string kError = Line('1', MakeRecord({{68, "9999"}, {69, "查詢失敗"}}));
 // A data line far longer than any fixed buffer would hold.
 const std::string kLong = Line('0', MakeRecord({{1, std::string(3000, 'a')}, {2, std::string(3000, 'b')}, {3, std::string(3000, 'c')}}));
-const std::string kNoReply = "Log(0,伺服器沒有回應,URL=http://host/x)";
 const std::string kIncomplete = "Log(0,Query資料不完整,URL=http://host/x)";
 
 // A data line whose check character is off by one bit.
@@ -67,7 +66,7 @@ TEST_P(ReplyOutcome, FiresTheStatusEventsInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ReplyOutcome,
     ::testing::Values(
-        ReplyCase{"NoBody", 2, u"G_A", std::nullopt, {kNoReply, "StatementUpdate(2)"}, 0},
+        ReplyCase{"NoBody", 2, u"G_A", std::nullopt, {"Log(0,伺服器沒有回應,URL=http://host/x)", "StatementUpdate(2)"}, 0},
         ReplyCase{"DataUpToTheRowLimit", 100, u"Q", Body({kData1, kData2}), {"QueryUpdate(Q)"}, 2},
         ReplyCase{"ErrorAfterDataEndsTheReply", 100, u"Q", Body({kData1, kError, kData2}),
                   {"Log(0,查詢失敗)", "QueryUpdate(Q)"}, 1},
@@ -144,8 +143,7 @@ TEST(ReplyRouting, QueryRowsCopyEveryFieldTagTheRowAndCheckTheSequencePerKey) {
   EXPECT_EQ(h.events.Updates().size(), 6u);
   const auto& rows = h.ctrl->m_mapQueryTables[u"Q"];
   ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(h.ctrl->m_mapQueryTables[u"R"].size(), 1u);
-  EXPECT_FALSE(h.ctrl->m_mapQueryTables.contains(u"S"));
+  EXPECT_TRUE(!h.ctrl->m_mapQueryTables.contains(u"S") && h.ctrl->m_mapQueryTables[u"R"].size() == 1);
   auto text = [&](int id) { return Utf8(CString(rows[0]->GetStringView(id))); };
   EXPECT_EQ(text(100) + "|" + text(0) + "|" + text(150), "C1|zero|far");
   EXPECT_TRUE(rows[1]->GetString(100) == nullptr && rows[2]->GetString(100) == nullptr);

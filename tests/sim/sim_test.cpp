@@ -10,7 +10,6 @@
 
 #include "common/control_util.h"
 #include "platform/class_factory.h"
-#include "platform/http_client.h"
 #include "queries/HttpQuery.h"
 #include "sim/SimTradeApi.h"
 #include "sim/SimWebServices.h"
@@ -23,7 +22,7 @@ namespace {
 // record types of both string forms, through RecordText and back.
 TEST(RecordEncoder, EdgesOfEveryFieldClassRoundTrip) {
   const int64_t values[] = {0, 1, 31, 32, 63, 64, 3583, 3584, 802815, 802816, 40282095615, 40282095616, INT64_MAX};
-  const std::pair<int, std::size_t> strings[] = {{0, 15}, {3, 16}, {4, 1},        {30, 224},
+  const std::pair<int, std::size_t> strings[] = {{0, 15},   {3, 16},   {4, 1}, {30, 224},
                                                  {31, 223}, {32, 224}, {kMaxWireFieldNumber, kMaxWireStringBytes}};
   const std::u16string texts[] = {u"委é\U0001F600", u"a\u00E9\u00FF\u0080"};  // UTF-8; one byte per unit
   for (int type : {0, 127, 128}) {
@@ -36,11 +35,10 @@ TEST(RecordEncoder, EdgesOfEveryFieldClassRoundTrip) {
     const std::string bytes = EncodeRecord(record, {type, {}});
     const std::u16string text = EncodeRecordText(bytes);
     const int size = static_cast<int>(bytes.size());
-    std::string back(bytes.size() + 1, '\xEE');
-    auto* out = reinterpret_cast<unsigned char*>(back.data());
-    ASSERT_EQ(DecodeRecordText(out, size + 1, text.data(), static_cast<int>(text.size())), size);
+    std::vector<unsigned char> out(bytes.size() + 1, 0xEE);
+    ASSERT_EQ(DecodeRecordText(out.data(), size + 1, text.data(), static_cast<int>(text.size())), size);
     FieldRecord decoded;
-    ASSERT_EQ(decoded.Decode(out, 0, size), type);
+    ASSERT_EQ(decoded.Decode(out.data(), 0, size), type);
     EXPECT_EQ(decoded.GetDecodePosition(), size - 1) << "stopped early";
     for (int id = 0; id <= kMaxWireFieldNumber; ++id)
       ASSERT_TRUE(decoded.GetNumber(id) == record.GetNumber(id) && decoded.GetStringView(id) == record.GetStringView(id))
@@ -54,15 +52,14 @@ TEST(SimWebServices, GarbageLinesHideRecordsOnlyFromACarelessReader) {
   SimWebServices server;
   server.SetQuery("/q", [](const ServedRequest&) { return std::vector(2, test::MakeRecord({{0, "帳號"}})); });
   server.SetFault("/q", Fault::GarbageLines);
-  auto session = InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_DIRECT, u"", u"", 0);
-  auto file = InternetOpenUrlW(session.get(), CString::FromUtf8(server.Url("/q")), u"", 0);
-  std::string body;
-  ASSERT_TRUE(file && ReadHttpBody(file.get(), body));
+  long length = 0;
+  const auto fetched = FetchUrlSync(CString::FromUtf8(server.Url("/q")), u"", u"", length);
+  ASSERT_TRUE(fetched);
   // Lines whose text after the first four characters decodes to a record: the rows, and those
   // a careless reader (one that looks only at the text) would take for rows.
   int rows = 0, hidden = 0;
   std::vector<unsigned char> bytes(1 << 16);
-  ForEachReplyLine(body, [&](std::string_view line) {
+  ForEachReplyLine(std::string_view(fetched.get(), static_cast<std::size_t>(length)), [&](std::string_view line) {
     const int n = line.size() > 4 ? DecodeRecordText(bytes.data(), 1 << 16, line.data() + 4, int(line.size() - 4)) : 0;
     if (FieldRecord r; n > 0 && r.Decode(bytes.data(), 0, n) >= 0)
       ++(line.starts_with("d0D ") ? rows : hidden);
