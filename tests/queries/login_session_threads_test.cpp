@@ -33,7 +33,8 @@ TEST_P(LoginSessionTest, ProductTableThenLoginReady) {
   const ReplyLimits saved = GetReplyLimits();
   if (GetParam() == Fault::Huge) SetReplyLimits({100, saved.maxRows});
   // The list's host and broker code: keys of any case, an empty value meaning the log-in's.
-  ASSERT_EQ(Login(Ini("RocID=a1\nBroker=ZZ9\nQueryAddress=127.0.0.1:1\nobproducthost=" + web.Address() + "\nOBBROKERCODE=\n")), 0);
+  ASSERT_EQ(Login(Ini("RocID=a1\nBroker=ZZ9\nQueryAddress=127.0.0.1:1\nobproducthost=" + web.Address() +
+                      "\nOBBROKERCODE=\n")), 0);
   Pump();  // the list loads before LoginReady, inside this pump
   SetReplyLimits(saved);
   Strings expected = {"LoginReady", "StatementUpdate(0)"};
