@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"QueryUpdate(Q)"}, 2},
         ReplyCase{"LoneLineFeedsAndCarriageReturns", 100, u"Q", "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r",
                   {"QueryUpdate(Q)"}, 2},
-        ReplyCase{"OverTheRowLimit", 100, u"Q", Body({kData1, kData2, kData1}),
+        ReplyCase{"OverTheRowLimitTheRestIsDropped", 100, u"Q", Body({kData1, kData2, kData1, kError}),
                   {"Log(0,Reply cut at the limit of 2 rows,URL=http://host/x)", "QueryUpdate(Q)"}, 2},
         ReplyCase{"CutBodyDropsItsPartialLine", 100, u"Q", kData1 + "\r\n" + kData2.substr(0, kData2.size() - 3),
                   {"Log(0,Reply cut at the limit of 1000 bytes,URL=http://host/x)", "QueryUpdate(Q)"}, 1, true},

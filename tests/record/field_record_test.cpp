@@ -129,7 +129,7 @@ TEST(FieldRecord, CopiesTakePresentFieldsInExactMemory) {
   // Stored copies carry no spare room: 3 numbers, 2 strings, 6 units of text besides terminators.
   for (const FieldRecord& stored : {FieldRecord(target), fresh})
     EXPECT_EQ(stored.MemoryUsage(), 3 * FieldRecord(number).MemoryUsage() + 2 * FieldRecord(string).MemoryUsage() + 12);
-  EXPECT_EQ(FieldRecord(other).GetRecordType(), 77);
+  EXPECT_EQ(FieldRecord(std::move(FieldRecord() = other)).GetRecordType(), 77);  // assigned, then moved
   assigned = target;
   target.SetString(1, u"changed");
   FieldRecord moved(std::move(assigned));
