@@ -1,17 +1,22 @@
 // The HTTP client, the worker and the synchronous fetch against loopback servers that
-// misbehave byte by byte.
+// misbehave byte by byte, and the client's choices that need no server: proxy lists, sessions,
+// cookies.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <new>
+#include <mutex>
 #include <thread>
 #include <tuple>
 
 #include "common/control_util.h"
-#include "common/raw_server_util.h"
 #include "platform/codepage.h"
 #include "platform/http_client.h"
 #include "platform/worker.h"
@@ -33,10 +38,112 @@ namespace {
 
 CString U(const std::string& text) { return CString::FromUtf8(text); }
 
+// A loopback HTTP server for faults that a real server library will not produce (short bodies,
+// cuts, silence, trickles), keeping the request heads it received. Per connection, one at a
+// time: it reads the request head, sends `response` (with a pace, the bytes after its head one
+// per pace), then closes the connection, or, with holdOpen, keeps it open and silent until the
+// server goes.
+class RawHttpServer {
+ public:
+  explicit RawHttpServer(std::string response, bool holdOpen = false, std::chrono::milliseconds pace = {})
+      : thread_(&RawHttpServer::Serve, this, std::move(response), holdOpen, pace) {}
+  ~RawHttpServer() {
+    shutdown(listenFd_, SHUT_RDWR);  // ends the accept
+    thread_.join();
+    close(listenFd_);
+  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::vector<std::string> Requests() const {  // request heads, in arrival order
+    std::lock_guard lock(mu_);
+    return requests_;
+  }
+
+ private:
+  void Serve(std::string response, bool holdOpen, std::chrono::milliseconds pace) {
+    const std::size_t paced = pace.count() > 0 ? response.find("\r\n\r\n") + 4 : response.size();  // the head at once
+    std::vector<int> held;
+    for (int fd; (fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      std::string head;
+      char buffer[4096];
+      for (ssize_t n; head.find("\r\n\r\n") == std::string::npos && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        head.append(buffer, static_cast<std::size_t>(n));
+      std::unique_lock lock(mu_);
+      requests_.push_back(std::move(head));
+      lock.unlock();
+      bool sending = send(fd, response.data(), paced, MSG_NOSIGNAL) == static_cast<ssize_t>(paced);  // all or failed
+      for (std::size_t i = paced; sending && i < response.size(); ++i) {
+        std::this_thread::sleep_for(pace);
+        sending = send(fd, &response[i], 1, MSG_NOSIGNAL) == 1;  // until the client has gone
+      }
+      holdOpen ? held.push_back(fd) : void(close(fd));
+    }
+    for (int fd : held) close(fd);
+  }
+  static int Listen(uint16_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
+    listen(fd, 64);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+  }
+
+  uint16_t port_ = 0;  // before listenFd_, which sets it, and thread_, which uses it
+  int listenFd_ = Listen(port_);
+  mutable std::mutex mu_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
 const std::string kOk = "HTTP/1.1 200 OK\r\n";
 
 // What one WM_HTTPREPLY brought: a body or none, cut or not, the bytes.
 using Reply = std::tuple<bool, bool, std::string>;
+
+TEST(HttpClient, ProxyListsAsWinInetReadsThem) {
+  const std::tuple<const char16_t*, const char*, std::optional<std::string>> cases[] = {
+      {u"http=http://10.0.0.1:8080", "http", "http://10.0.0.1:8080"},
+      {u"http=http://proxy.local", "http", "http://proxy.local:80"},  // port 80, not libcurl's 1080
+      {u"http=http://10.0.0.1:8080", "https", ""},                    // no entry for https: direct
+      {u"HTTP=proxy:3128", "http", "http://proxy:3128"}, {u"generic:81", "https", "http://generic:81"},
+      {u"generic:81 https=sec:82", "https", "http://sec:82"}, {u"https=sec:82;  http=p:83", "http", "http://p:83"},
+      {u"http=[::1]:9000", "http", "http://[::1]:9000"}, {u"http=http://ho st:80", "http", "http://ho:80"},
+      {u"http=http://:8080", "http", {}}, {u"http=http://h:0", "http", {}}, {u"http=http://h:-5", "http", {}},
+      {u"http=http://h:65536", "http", {}}, {u"http=http://bad!host", "http", {}}, {u"http=http://[::1", "http", {}},
+      {u"", "http", ""},
+  };
+  for (const auto& [list, scheme, proxy] : cases)
+    EXPECT_EQ(ProxyForScheme(list, scheme), proxy) << CString(list).ToUtf8() << " for " << scheme;
+}
+
+TEST(HttpClient, SessionsNeedAUsableProxyListOnlyForNamedProxiesAndOpenOnlyHttpUrls) {
+  constexpr DWORD kNamed = INTERNET_OPEN_TYPE_PROXY;
+  const std::tuple<DWORD, const char16_t*, const char16_t*, bool> cases[] = {
+      {INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", true}, {INTERNET_OPEN_TYPE_DIRECT, u"", u"", true}, {7, u"", u"", false},
+      {kNamed, u"http=http://p:1", u"", true}, {kNamed, u"", u"", false}, {kNamed, u" ; ", u"", false},
+      {kNamed, u"http=http://:1", u"", false}, {kNamed, u"http=http://p:1", u"<local>", false}};  // no bypass lists
+  for (const auto& [access, list, bypass, opens] : cases)
+    EXPECT_EQ(InternetOpenW(u"agent", access, list, bypass, 0) != nullptr, opens) << CString(list).ToUtf8() << access;
+  auto session = InternetOpenW(u"agent", INTERNET_OPEN_TYPE_DIRECT, u"", u"", 0);
+  for (const char16_t* url : {u"file:///etc/passwd", u"ftp://127.0.0.1/x", u"not a url", u""})
+    EXPECT_EQ(InternetOpenUrlW(session.get(), url, u"", 0), nullptr) << CString(url).ToUtf8();  // only http(s)
+  EXPECT_EQ(InternetOpenUrlW(nullptr, u"http://127.0.0.1/", u"", 0), nullptr);
+}
+
+TEST(HttpClient, CookiesNeedAnHttpUrlAndAPrintablePair) {
+  const char16_t* url = u"http://host/p";
+  const std::tuple<const char16_t*, const char16_t*, const char16_t*, BOOL> cases[] = {
+      {url, nullptr, u"a=1", TRUE}, {url, u"n", u"v", TRUE}, {url, u"", u"b=2", TRUE}, {url, nullptr, u"=1", FALSE},
+      {u"https://host/p", nullptr, u"a=1; path=/; expires=Sat, 01-Jan-2000 00:00:00 GMT", TRUE},
+      {u"http://host/p?q=中", nullptr, u"a=1", TRUE}, {u"ftp://host/p", nullptr, u"a=1", FALSE},
+      {u"host/p", nullptr, u"a=1", FALSE}, {u"http://", nullptr, u"a=1", FALSE}, {url, nullptr, u"  ; path=/", FALSE},
+      {url, nullptr, u"a=1\r\nX-Injected: 1", FALSE}, {url, nullptr, u"a=1\x7F", FALSE}, {url, nullptr, u"", FALSE},
+  };
+  for (const auto& [where, name, data, accepted] : cases)
+    EXPECT_EQ(InternetSetCookieW(where, name, data), accepted) << CString(where).ToUtf8() << CString(data).ToUtf8();
+}
 
 // Each response through a worker (exactly one reply, to a bare window) and, at the same time,
 // through the synchronous fetch; the environment asks for no proxy, which a named one ignores.
@@ -50,41 +157,34 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
   const std::string hello = kOk + "Content-Length: 5\r\n\r\nhello", x(10000, 'x');
   const struct {
     std::string response;
-    bool holdOpen;
     DWORD exitCode;
-    std::optional<std::string> body;  // what the worker sends
-    bool truncated = false;
-    long fetch = 0;  // FetchUrlSync's code; 0: it returns the body too; -1: not run
+    std::optional<std::string> body;  // what the worker sends, cut when the fetch is kFetchTooLarge
+    long fetch = 0;                   // FetchUrlSync's code; 0: it returns the body too; -1: not run
+    bool holdOpen = false;
     CString proxy{}, cookie{};
-    std::size_t limit = SIZE_MAX;
+    std::size_t limit = SIZE_MAX, failFrom = SIZE_MAX;  // allocations from failFrom up fail on the worker's thread
     std::chrono::milliseconds pace{0};
-    std::size_t failFrom = SIZE_MAX;  // allocations from this size up fail on the worker's thread
   } cases[] = {
-      {hello, false, 1, "hello"},
-      {kOk + "Content-Length: 10\r\n\r\nhello", false, 1, {}, false, kFetchIncomplete},
-      {kOk + "Connection: close\r\n\r\nhello", false, 1, "hello"},  // ended by the close
-      {kOk + "Content-Length: 0\r\n\r\n", false, 1, {}, false, kFetchNoData},
-      {"HTTP/1.1 400 Bad Request\r\nContent-Length: 4\r\n\r\ngone", false, 1, "gone", false, kFetchUrlNotOpened},
-      {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", false, 1, "ok"},
-      {"HTTP/1.1 300 Moved\r\nLocation: " + moved.Url("/") + "\r\n\r\n", false, 1, "ok", false, kFetchUrlNotOpened},
-      {kOk + "Content-Length: 10\r\n\r\nhel", true, 1, {}, false, kFetchIncomplete},  // stalls
+      {hello, 1, "hello"}, {kOk + "Content-Length: 10\r\n\r\nhello", 1, {}, kFetchIncomplete},
+      // A body of no length is no data; one of no stated length ends with the connection.
+      {kOk + "Content-Length: 0\r\n\r\n", 1, {}, kFetchNoData}, {kOk + "Connection: close\r\n\r\nhello", 1, "hello"},
+      {"HTTP/1.1 400 Bad Request\r\nContent-Length: 4\r\n\r\ngone", 1, "gone", kFetchUrlNotOpened},
+      {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", 1, "ok"},
+      {"HTTP/1.1 300 Moved\r\nLocation: " + moved.Url("/") + "\r\n\r\n", 1, "ok", kFetchUrlNotOpened},
+      {kOk + "Content-Length: 10\r\n\r\nhel", 1, {}, kFetchIncomplete, true},  // stalls
       // Each byte well within the stall time-out, the whole longer than it: no stall.
-      {kOk + "Content-Length: 8\r\n\r\nsteadily", false, 1, "steadily", false, 0, u"", u"", SIZE_MAX, 80ms},
+      {kOk + "Content-Length: 8\r\n\r\nsteadily", 1, "steadily", 0, false, u"", u"", SIZE_MAX, SIZE_MAX, 80ms},
       // Never stalling, but past the deadline.
-      {kOk + "Content-Length: 99\r\n\r\n" + x.substr(0, 99), false, 1, {}, false, kFetchIncomplete, u"", u"",
-       SIZE_MAX, 50ms},
-      {"", true, 0, {}, false, kFetchUrlNotOpened},
-      {"hello there\r\n", false, 0, {}, false, kFetchUrlNotOpened},
-      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x.substr(0, 5000), true, kFetchTooLarge, u"", u"", 5000},
-      {kOk + "Content-Length: 10000\r\n\r\n" + x, false, 1, x, false, 0, u"", u"", 10000},
+      {kOk + "Content-Length: 99\r\n\r\n" + x.substr(0, 99), 1, {}, kFetchIncomplete, false, u"", u"", SIZE_MAX, SIZE_MAX, 50ms},
+      {"", 0, {}, kFetchUrlNotOpened, true}, {"hello there\r\n", 0, {}, kFetchUrlNotOpened},
+      {kOk + "Content-Length: 10000\r\n\r\n" + x, 1, x.substr(0, 5000), kFetchTooLarge, false, u"", u"", 5000},
+      {kOk + "Content-Length: 10000\r\n\r\n" + x, 1, x, 0, false, u"", u"", 10000},
       // Memory runs out in libcurl's write callback, and in opening the (long) URL.
-      {kOk + "Content-Length: 999999\r\n\r\n" + std::string(999999, 'm'), false, 1, {}, false, -1, u"", u"",
-       SIZE_MAX, 0ms, 8192},
-      {hello, false, 0, {}, false, -1, u"", u"", SIZE_MAX, 0ms, 1024},
-      {hello, false, 1, "hello", false, kFetchCookieRefused, u"", u"SID=1\nX: y"},
-      {hello, false, 0, {}, false, kFetchNoSession, u":1"},  // the worker is given the proxy host, port 1
-      {hello, false, 0, {}, false, kFetchUrlNotOpened, U("127.0.0.1:" + std::to_string(ClosedPort()))},
-      {hello, false, 1, "hello", false, 0, u"", u"SID=1"},
+      {kOk + "Content-Length: 999999\r\n\r\n" + std::string(999999, 'm'), 1, {}, -1, false, u"", u"", SIZE_MAX, 8192},
+      {hello, 0, {}, -1, false, u"", u"", SIZE_MAX, 1024},
+      {hello, 1, "hello", kFetchCookieRefused, false, u"", u"SID=1\nX: y"}, {hello, 1, "hello", 0, false, u"", u"SID=1"},
+      // The worker is given the proxy host, port 1.
+      {hello, 0, {}, kFetchNoSession, false, u":1"}, {hello, 0, {}, kFetchUrlNotOpened, false, u"127.0.0.1:1"},
   };
   TimeoutsFor timeouts(2000ms, 400ms, 1500ms);
   const ReplyLimits saved = GetReplyLimits();
@@ -116,7 +216,7 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
     ASSERT_TRUE(MessageLoop::ForCurrentThread().RunUntil([&] { return !replies.empty(); }, kPatience));
     ASSERT_TRUE(WaitForWorkers(kPatience));  // a second reply would hold it
     EXPECT_EQ(exitCode, c.exitCode);
-    EXPECT_EQ(replies, (std::vector<Reply>{{c.body.has_value(), c.truncated, c.body.value_or("")}}));
+    EXPECT_EQ(replies, (std::vector<Reply>{{c.body.has_value(), c.fetch == kFetchTooLarge, c.body.value_or("")}}));
     if (c.fetch < 0) continue;
     EXPECT_EQ(result, c.fetch ? c.fetch : static_cast<long>(c.body->size()));
     EXPECT_EQ(fetched ? std::string(fetched.get()) : "-", c.fetch ? "-" : *c.body);
@@ -136,9 +236,8 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
 TEST(HttpClientRequests, SendTheUrlInTheAnsiCodePageAndItsCookies) {
   RawHttpServer server(kOk + "Content-Length: 2\r\n\r\nok");
   const CString url = U(server.Url("/c한?x=1 中\xC2\x80#b=\x7F\t&z=1"));
-  ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=abc; path=/"));
-  ASSERT_TRUE(InternetSetCookieW(url, u"Two", u"2"));
-  ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=def"));  // replaces the first
+  ASSERT_TRUE(InternetSetCookieW(url, nullptr, u"SID=abc; path=/") && InternetSetCookieW(url, u"Two", u"2") &&
+              InternetSetCookieW(url, nullptr, u"SID=def"));  // replaces the first
   auto session = InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
   ASSERT_NE(InternetOpenUrlW(session.get(), url, u"X-Extra: 1\r\n", INTERNET_FLAG_RELOAD), nullptr);
   SetAnsiCodePage(12345);

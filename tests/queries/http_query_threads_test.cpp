@@ -7,7 +7,6 @@
 #include <tuple>
 
 #include "common/control_util.h"
-#include "common/raw_server_util.h"
 #include "platform/worker.h"
 #include "queries/HttpQuery.h"
 #include "sim/SimWebServices.h"
@@ -17,29 +16,21 @@ namespace {
 
 using sim::Fault;
 
-// A control, the services, and time-outs short enough for the silent-server cases.
-class Worker : public ::testing::Test {
- protected:
-  ~Worker() override {
-    h.ctrl.reset();
-    EXPECT_TRUE(WaitForWorkers(kPatience));  // so leak checks see every worker's buffers freed
-  }
-
-  TimeoutsFor timeouts{2000ms, 1000ms};
-  sim::SimWebServices web;
-  ControlHarness h;
-};
-
 // Seven outcomes, seven times each, all at once: every request ends in exactly one update,
 // handled whole before the next (its failure line right before it), with its own rows only;
 // its URL requested cut to 1023 characters and logged whole; a proxy used only with host and
-// port. Then the control goes while more workers run.
-TEST_F(Worker, ConcurrentRequestsEndInOneUpdateEachAndOutliveTheirControl) {
-  const int32_t closed = ClosedPort();
+// port. Logged URLs hide the password and its digest, even once they are gone (Logout) when
+// the reply arrives, and escape control characters. Then the control goes while more workers run.
+TEST(Worker, ConcurrentRequestsEndInOneUpdateEachAndOutliveTheirControl) {
+  TimeoutsFor timeouts{2000ms, 1000ms};  // short enough for the silent server
+  sim::SimWebServices web;
+  ControlHarness h;
+  h.ctrl->m_strPassword = u"pw1";
+  h.ctrl->m_strPasswordMD5 = u"d1g";
   const std::tuple<Fault, const char16_t*, int32_t, std::string, std::size_t> cases[] = {
       {Fault::None, u"127.0.0.1", 0, "", 3},
-      {Fault::None, u"", closed, "", 3},
-      {Fault::None, u"127.0.0.1", closed, "伺服器沒有回應,URL=", 0},
+      {Fault::None, u"", 1, "", 3},
+      {Fault::None, u"127.0.0.1", 1, "伺服器沒有回應,URL=", 0},  // nothing listens on port 1
       {Fault::EmptyBody, u"", 0, "伺服器沒有回應,URL=", 0},
       {Fault::CutMidBody, u"", 0, "伺服器沒有回應,URL=", 0},
       {Fault::NotFound, u"", 0, "Query資料不完整,URL=", 0},  // an error page is a body without records
@@ -49,18 +40,23 @@ TEST_F(Worker, ConcurrentRequestsEndInOneUpdateEachAndOutliveTheirControl) {
   std::map<std::string, std::string> want;  // update -> the event right before it
   for (int i = 0; i < 49; ++i) {
     const auto& [fault, host, port, fail, rows] = cases[i % 7];
-    const std::string n = std::to_string(i), url = web.Url("/q/" + n + "?pad=" + std::string(1500, 'a'));
+    const std::string n = std::to_string(i), pad = "&pad=" + std::string(1500, 'a'), url = web.Url("/q/" + n);
     web.SetQuery("/q/" + n, [n](const sim::ServedRequest&) { return std::vector(3, MakeRecord({{1, n}})); });
     web.SetFault("/q/" + n, fault);
     h.ctrl->m_strProxyAddress = host;
     h.ctrl->m_nProxyPort = port;
-    ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, CString::FromUtf8(url), CString::FromUtf8("Q" + n + ",t")), 1);
-    logged.push_back("HTTP Query = " + url);
-    const std::string cut = rows ? "" : url.substr(0, kMaxUrlLength);  // the URL a reply failure names
+    const CString full = CString::FromUtf8(url + "?p=pw1&d=d1g" + pad + "\t\x7f");
+    ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, full, CString::FromUtf8("Q" + n + ",t")), 1);
+    const std::string masked = url + "?p=****&d=****" + pad + "%09%7F";
+    logged.push_back("HTTP Query = " + masked);
+    // The URL a reply failure names: as requested, each mask a character longer than its secret.
+    const std::string cut = rows ? "" : masked.substr(0, kMaxUrlLength + 2);
     want["QueryUpdate(Q" + n + ")"] = fail.empty() ? "" : "Log(0," + fail + cut + ")";
   }
   EXPECT_EQ(h.events.Logs(3), logged);
   h.events.Clear();
+  h.ctrl->m_strPassword.Empty();
+  h.ctrl->m_strPasswordMD5.Empty();
   ASSERT_TRUE(h.PumpUntilUpdates(49));
   std::map<std::string, std::string> seen;
   std::string last;

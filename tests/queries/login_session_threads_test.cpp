@@ -1,86 +1,67 @@
-// A whole log-in as a host sees it, against the simulated component and web services: the
-// product table comes from the server before LoginReady, rows are numbered as they arrive, and
-// a failing product service still ends in LoginReady after its message box.
+// The product list at log-in, against the simulated component and web services: loaded over
+// HTTP before LoginReady, on top of what the tables held; a failing product service still ends
+// in LoginReady, after its message box.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/control_util.h"
-#include "common/raw_server_util.h"
+#include "queries/HttpQuery.h"
 #include "sim/SimWebServices.h"
 
-namespace kdx {
+namespace kdx::test {
 namespace {
 
 using sim::Fault;
-using sim::Market;
-using sim::SimRow;
-using test::Pump;
-using test::Strings;
+using Table = std::unordered_map<CString, CString>;
 
-constexpr const char16_t* kAccount = u"9A950012345";
+constexpr const char16_t *kEs = u"F|CME|ES|202406|0|0", *kZc = u"F|CBT|ZC|202407|0|0";
 
-class LoginSessionTest : public test::ControlTest, public testing::WithParamInterface<Fault> {
+class LoginSessionTest : public ControlTest, public testing::WithParamInterface<Fault> {
  protected:
-  test::RecordedBoxes boxes;
+  RecordedBoxes boxes;
   sim::SimWebServices web;
 };
 
-TEST_P(LoginSessionTest, ProductTableThenLoginReadyThenNumberedRows) {
-  web.SetFault(std::string(sim::kProductListPath), GetParam());
-  ASSERT_EQ(Login(Ini("RocID=a1\nBroker=ZZ9\nQueryAddress=" + web.Address() + "\n")), 0);
-  Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"LoginReady", "StatementUpdate(0)"}));
+// Fault::Huge stands for a list past the reply limit: not loaded, with a Log line saying why.
+TEST_P(LoginSessionTest, ProductTableThenLoginReady) {
+  // Blocks of two entries, pieces of 7 bytes; an entry without a display symbol is still mapped,
+  // and of a key given twice the later wins.
+  web.SetProducts({{kEs, u"ES06", u"CME", u"ES"}, {kZc, u"", u"CBT", u"ZC"}, {kEs, u"ES06b", u"CME", u"ESM"}}, 2, 7);
+  web.SetFault(std::string(sim::kProductListPath), GetParam() == Fault::Huge ? Fault::None : GetParam());
+  ctrl->m_mapObProductCode[u"KEEP"] = u"KC";
+  const ReplyLimits saved = GetReplyLimits();
+  if (GetParam() == Fault::Huge) SetReplyLimits({100, saved.maxRows});
+  // The list's host and broker code: keys of any case, an empty value meaning the log-in's.
+  ASSERT_EQ(Login(Ini("RocID=a1\nBroker=ZZ9\nQueryAddress=127.0.0.1:1\nobproducthost=" + web.Address() +
+                      "\nOBBROKERCODE=\n")), 0);
+  Pump();  // the list loads before LoginReady, inside this pump
+  SetReplyLimits(saved);
+  Strings expected = {"LoginReady", "StatementUpdate(0)"};
+  const std::string url = "http://" + web.Address() + "/ob-bin/obstkid.cgi?ARG=*,ZZ9";
+  if (GetParam() == Fault::Huge) expected.insert(expected.begin(), "Log(0,Product list over the limit of 100 bytes,URL=" + url + ")");
+  EXPECT_EQ(events.Summary(), expected);
   ASSERT_EQ(web.RequestCount(), 1u);
-  EXPECT_EQ(web.Requests()[0].target, "/ob-bin/obstkid.cgi?ARG=*,ZZ9");
-
-  const std::size_t products = sim::DefaultProducts().size();
-  if (GetParam() == Fault::None) {
-    EXPECT_TRUE(boxes.Shown().empty());
-    EXPECT_EQ(ctrl->m_mapObProductCode.size(), products);
-    EXPECT_EQ(ctrl->m_mapObCodeToKey.size(), products);
-  } else {
+  EXPECT_EQ("http://" + web.Address() + web.Requests()[0].target, url);
+  if (GetParam() == Fault::NotFound || GetParam() == Fault::Huge) {
     ASSERT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_EQ(boxes.Shown()[0].caption, u"錯誤");
-    EXPECT_EQ(boxes.Shown()[0].type, MB_OK | MB_ICONERROR | MB_TOPMOST);
-    EXPECT_TRUE(ctrl->m_mapObProductCode.empty());
+    const MessageBoxRequest& box = boxes.Shown()[0];
+    EXPECT_EQ(box.text, CString(u"無法取得國外商品代表對應表，\r\n請重新嘗試登入，否則將無法正確下單!"));
+    EXPECT_EQ(std::tuple(box.caption, box.type), std::tuple(CString(u"錯誤"), UINT{MB_OK | MB_ICONERROR | MB_TOPMOST}));
+    EXPECT_TRUE(boxes.Owners()[0] == ctrl->GetSafeHwnd());
+    EXPECT_EQ(ctrl->m_mapObProductCode, (Table{{u"KEEP", u"KC"}}));
+    return;
   }
-
-  events.Clear();
-  auto& api = *sim::SimTradeApi::Last();
-  api.AddOrder(Market::Domestic, 1, 0, SimRow().Text(5, kAccount));
-  api.AddOrder(Market::Overseas, 1, 0, SimRow().Text(5, kAccount).Text(208, u"OB1"));
-  api.AddFill(Market::Overseas, 2, 0, SimRow().Text(5, kAccount).Text(208, u"OB1").Number(257, 5).Number(364, 1));
-  api.AddFill(Market::Domestic, 3, 0, SimRow().Text(5, kAccount));
-  Pump();
-  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "OrderStatus(1)", "FillOrder(0)", "OrderStatus(1)",
-                                       "FillOrder(1)"}));
+  EXPECT_TRUE(boxes.Shown().empty());
+  EXPECT_EQ(ctrl->m_mapObProductCode, (Table{{kEs, u"ESM"}, {kZc, u"ZC"}, {u"KEEP", u"KC"}}));
+  EXPECT_EQ(ctrl->m_mapObExchange, (Table{{kEs, u"CME"}, {kZc, u"CBT"}}));
+  EXPECT_EQ(ctrl->m_mapObDisplaySymbol, (Table{{kEs, u"ES06b"}, {kZc, u""}}));
+  EXPECT_EQ(ctrl->m_mapObCodeToKey, (Table{{u"ES", kEs}, {u"ESM", kEs}, {u"ZC", kZc}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(ProductService, LoginSessionTest,
-                         testing::Values(Fault::None, Fault::NotFound, Fault::EmptyBody, Fault::CutMidBody),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case Fault::None: return "Answers";
-                             case Fault::NotFound: return "NotFound";
-                             case Fault::EmptyBody: return "EmptyBody";
-                             default: return "CutMidBody";
-                           }
-                         });
-
-// The URL a request logs, and the failure line its reply logs later, hide the password and its
-// digest, even when the secrets are gone (Logout) by the time the reply arrives.
-TEST(HttpQueryLog, LoggedUrlsHideThePasswordAndEscapeControls) {
-  test::ControlHarness h;
-  h.ctrl->m_strPassword = u"pw1";
-  h.ctrl->m_strPasswordMD5 = u"d1g";
-  const std::string url = "http://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/q?p=pw1&d=d1g&x=\t";
-  ASSERT_EQ(h.ctrl->StartHttpQuery(100, 0, CString::FromUtf8(url), u"Q"), 1);
-  h.ctrl->m_strPassword.Empty();
-  h.ctrl->m_strPasswordMD5.Empty();
-  ASSERT_TRUE(h.PumpUntilUpdates(1));
-  const std::string logged = url.substr(0, url.find('?')) + "?p=****&d=****&x=%09";
-  EXPECT_EQ(h.events.Logs(3), Strings{"HTTP Query = " + logged});
-  EXPECT_EQ(h.events.Logs(0), Strings{"伺服器沒有回應,URL=" + logged});
-}
+                         testing::Values(Fault::None, Fault::GarbageLines, Fault::NotFound, Fault::Huge),
+                         [](const auto& info) { return testing::PrintToString(info.param); });
 
 }  // namespace
-}  // namespace kdx
+}  // namespace kdx::test

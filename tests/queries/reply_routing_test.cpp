@@ -2,12 +2,11 @@
 // and the rows the statement and query tables receive.
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <optional>
+#include <ostream>
+#include <tuple>
 
 #include "common/control_util.h"
-#include "queries/HttpQuery.h"
 #include "platform/system.h"
 #include "queries/HttpQuery.h"
 #include "sim/record_encoder.h"
@@ -18,20 +17,22 @@ namespace {
 const std::string kData1 = Line('0', MakeRecord({{1, "a"}}, {{0, 4}}));
 const std::string kData2 = Line('0', MakeRecord({{1, "b"}}, {{0, 4}}));
 const std::string kError = Line('1', MakeRecord({{68, "9999"}, {69, "查詢失敗"}}));
-
 // A data line far longer than any fixed buffer would hold.
 const std::string kLong = Line('0', MakeRecord({{1, std::string(3000, 'a')}, {2, std::string(3000, 'b')}, {3, std::string(3000, 'c')}}));
-
-std::string FourthNotBlank(std::string line) {
-  line[3] = '_';
-  return line;
-}
+const std::string kIncomplete = "Log(0,Query資料不完整,URL=http://host/x)";
 
 // A data line whose check character is off by one bit.
 std::string BadCheck(const FieldRecord& record) {
   std::string bytes = sim::EncodeRecord(record);
   bytes.back() = static_cast<char>(bytes.back() ^ 1);
   return sim::ReplyLine('0', bytes);
+}
+
+// A row's string fields 0..n-1 joined by '|', "-" for an absent one.
+std::string Fields(const FieldRecord& row, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += (i ? "|" : "") + (row.GetString(i) ? Utf8(CString(row.GetStringView(i))) : "-");
+  return out;
 }
 
 struct ReplyCase {
@@ -41,29 +42,32 @@ struct ReplyCase {
   std::optional<std::string> body;
   std::vector<std::string> events;
   std::size_t rows;  // query rows stored (info type 100) or performance rows (6)
+  bool truncated = false;  // the worker cut the body at the byte limit
   friend void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReplyOutcome : public ::testing::TestWithParam<ReplyCase> {};
 
+// Under limits of 1000 bytes and 2 rows: past either, the rows so far stay and the reply ends
+// as cut; a partial last line of a cut body is not a row.
 TEST_P(ReplyOutcome, FiresTheStatusEventsInOrder) {
   const ReplyCase& c = GetParam();
+  const ReplyLimits saved = GetReplyLimits();
+  SetReplyLimits({1000, 2});
   ControlHarness h;
-  h.Reply(c.infoType, 0, c.body ? &*c.body : nullptr, c.requestName);
+  h.Reply(c.infoType, 0, c.body ? &*c.body : nullptr, c.requestName, u"http://host/x", c.truncated);
+  SetReplyLimits(saved);
   EXPECT_EQ(h.events.Summary(), c.events);
   std::size_t rows = h.ctrl->m_arrStatementRows[4].size();
   for (const auto& [key, table] : h.ctrl->m_mapQueryTables) rows += table.size();
   EXPECT_EQ(rows, c.rows);
 }
 
-const std::string kNoReply = "Log(0,伺服器沒有回應,URL=http://host/x)";
-const std::string kIncomplete = "Log(0,Query資料不完整,URL=http://host/x)";
-
 INSTANTIATE_TEST_SUITE_P(
     Bodies, ReplyOutcome,
     ::testing::Values(
-        ReplyCase{"NoBody", 2, u"G_A", std::nullopt, {kNoReply, "StatementUpdate(2)"}, 0},
-        ReplyCase{"DataOnly", 100, u"Q", Body({kData1, kData2}), {"QueryUpdate(Q)"}, 2},
+        ReplyCase{"NoBody", 2, u"G_A", std::nullopt, {"Log(0,伺服器沒有回應,URL=http://host/x)", "StatementUpdate(2)"}, 0},
+        ReplyCase{"DataUpToTheRowLimit", 100, u"Q", Body({kData1, kData2}), {"QueryUpdate(Q)"}, 2},
         ReplyCase{"ErrorAfterDataEndsTheReply", 100, u"Q", Body({kData1, kError, kData2}),
                   {"Log(0,查詢失敗)", "QueryUpdate(Q)"}, 1},
         ReplyCase{"ErrorFirst", 6, u"", Body({kError, kData1}), {"Log(0,查詢失敗)", "StatementUpdate(4)"}, 0},
@@ -72,109 +76,58 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"NoRecordLines", 2, u"", std::string("hello\r\nworld\r\nd0D\r\nd0X abc"),
                   {kIncomplete, "StatementUpdate(2)"}, 0},
         ReplyCase{"OtherKindsAndBadChecksSkipped", 100, u"Q",
-                  Body({Line('2', MakeRecord({{1, "x"}})), BadCheck(MakeRecord({{1, "a"}})), "d0D ", FourthNotBlank(kData1)}),
+                  Body({Line('2', MakeRecord({{1, "x"}})), BadCheck(MakeRecord({{1, "a"}})), "d0D ", "d0D_" + kData1.substr(4)}),
                   {kIncomplete, "QueryUpdate(Q)"}, 0},
         ReplyCase{"LongLineIsARow", 100, u"Q", Body({kLong}), {"QueryUpdate(Q)"}, 1},
         ReplyCase{"GarbageAmongData", 100, u"Q", Body({"junk", kData1, BadCheck(MakeRecord({{1, "b"}})), "", kData2}),
                   {"QueryUpdate(Q)"}, 2},
         ReplyCase{"LoneLineFeedsAndCarriageReturns", 100, u"Q", "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r",
                   {"QueryUpdate(Q)"}, 2},
+        ReplyCase{"OverTheRowLimitTheRestIsDropped", 100, u"Q", Body({kData1, kData2, kData1, kError}),
+                  {"Log(0,Reply cut at the limit of 2 rows,URL=http://host/x)", "QueryUpdate(Q)"}, 2},
+        ReplyCase{"CutBodyDropsItsPartialLine", 100, u"Q", kData1 + "\r\n" + kData2.substr(0, kData2.size() - 3),
+                  {"Log(0,Reply cut at the limit of 1000 bytes,URL=http://host/x)", "QueryUpdate(Q)"}, 1, true},
         ReplyCase{"PerformanceUpdatesStatementFour", 6, u"", Body({kData1}), {"StatementUpdate(4)"}, 1},
-        ReplyCase{"OtherInfoTypeUpdatesItself", 9, u"", Body({kData1}), {"StatementUpdate(9)"}, 0},
         ReplyCase{"QueryNameCutAtFirstComma", 100, u"Q,C1,x", Body({kData1}), {"QueryUpdate(Q)"}, 1},
         ReplyCase{"QueryNameStartingWithComma", 100, u",C1", Body({kData1}), {"QueryUpdate(,C1)"}, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Past a reply's row limit, or when the worker cut its body at the byte limit, the rows so far
-// stay and the reply ends as cut; a partial last line of a cut body is not a row.
-TEST(ReplyRouting, RepliesOverTheLimitsKeepTheirRowsAndEndAsCut) {
-  const ReplyLimits saved = GetReplyLimits();
-  SetReplyLimits({1000, 2});
-  const std::string two = Body({kData1, kData2}), three = Body({kData1, kData2, kData1});
-  const std::string cut = kData1 + "\r\n" + kData2.substr(0, kData2.size() - 3);
-  const struct {
-    const std::string* body;
-    bool truncated;
-    std::size_t rows;
-    Strings events;
-  } cases[] = {
-      {&two, false, 2, {"QueryUpdate(Q)"}},
-      {&three, false, 2, {"Log(0,Reply cut at the limit of 2 rows,URL=http://host/x)", "QueryUpdate(Q)"}},
-      {&cut, true, 1, {"Log(0,Reply cut at the limit of 1000 bytes,URL=http://host/x)", "QueryUpdate(Q)"}},
-  };
-  for (const auto& c : cases) {
-    ControlHarness h;
-    h.Reply(100, 0, c.body, u"Q", u"http://host/x", c.truncated);
-    EXPECT_EQ(h.ctrl->m_mapQueryTables[u"Q"].size(), c.rows);
-    EXPECT_EQ(h.events.Summary(), c.events);
-  }
-  SetReplyLimits(saved);
-}
-
-// Log lines never show the password or its digest, nor raw control characters; a host that
-// destroys the control in that Log gets no more events.
-TEST(ReplyRouting, FailureLinesMaskSecretsAndAHostMayDestroyTheControlInThem) {
+// A host that destroys the control in a failure's Log line gets no more events.
+TEST(ReplyRouting, AHostMayDestroyTheControlInAFailureLine) {
   ControlHarness h;
-  h.ctrl->m_strPassword = u"pw1";
-  h.ctrl->m_strPasswordMD5 = u"0123abcd";
-  h.Reply(2, 0, nullptr, u"", u"http://h/q?a=pw1&b=0123abcd\r\n\x7f");
   h.ctrl->FindConnectionPoint()->Advise(OnEvent(kdxevent::Log, [&](auto) { h.ctrl.reset(); }));
   const std::string body = "nothing";
   h.Reply(2, 0, &body);
-  EXPECT_EQ(h.events.Summary(), (Strings{"Log(0,伺服器沒有回應,URL=http://h/q?a=****&b=****%0D%0A%7F)",
-                                         "StatementUpdate(2)", kIncomplete}));
+  EXPECT_EQ(h.events.Summary(), Strings{kIncomplete});
 }
 
-TEST(ReplyRouting, UnknownModesDoNothing) {
-  ControlHarness h;
-  for (int mode : {0, 3, -2}) h.ctrl->DispatchReply(2, 0, MakeRecord({{69, "x"}}), mode, u"");
-  EXPECT_TRUE(h.events.Events().empty());
-}
-
-TEST(ReplyRouting, RightsRowTakesTheTableFields) {
+// Rights rows (info type 2) and performance rows (6; records of kind 4 only) take their tables'
+// fields, for the current request only; an older one still ends in an update.
+TEST(ReplyRouting, StatementRowsTakeTheirTableFieldsForTheCurrentRequestOnly) {
   ControlHarness h;
   h.ctrl->m_strBroker = u"BRK";
   h.ctrl->m_nStatementSeq[2] = 3;
-  std::vector<std::pair<int, std::string>> fields;
-  for (int f = 2; f <= 11; ++f) fields.emplace_back(f, "f" + std::to_string(f));
-  fields.emplace_back(12, "unused");
-  const std::string body = Body({Line('0', MakeRecord(fields)), Line('0', MakeRecord({{11, "only"}}))});
-  h.Reply(2, 3, &body, u"G1_A1");
-  h.Reply(2, 2, &body, u"G0_A0");  // an older request: no rows, still an update
-  EXPECT_EQ(h.events.Updates(), (std::vector<std::string>{"StatementUpdate(2)", "StatementUpdate(2)"}));
-  ASSERT_EQ(h.ctrl->m_arrStatementRows[2].size(), 2u);
-  const char* expected[19] = {"f11", "BRK", "G1_A1", "f2", "f3", "", "f4", "f5", "",   "",
-                              "f6",  "f7",  "f8",    "",   "f9", "", "",   "",   "f10"};
-  const FieldRecord& row = *h.ctrl->m_arrStatementRows[2][0];
-  for (int i = 0; i < 19; ++i) EXPECT_EQ(Utf8(CString(row.GetStringView(i))), expected[i]) << "row field " << i;
-  EXPECT_EQ(row.GetString(19), nullptr);
-  const FieldRecord& sparse = *h.ctrl->m_arrStatementRows[2][1];
-  EXPECT_EQ(Utf8(CString(sparse.GetStringView(0))), "only");
-  EXPECT_EQ(Utf8(CString(sparse.GetStringView(3))), "");
-}
-
-TEST(ReplyRouting, PerformanceRowsNeedKindFourAndTheCurrentSequence) {
-  ControlHarness h;
-  h.ctrl->m_strBroker = u"BRK";
   h.ctrl->m_nStatementSeq[4] = 5;
-  SetLocalTimeOverride(SYSTEMTIME{2024, 3, 0, 7, 9, 5, 1, 0});
-  auto perf = [](const char* side, std::optional<int64_t> kind) {
-    auto r = MakeRecord({{0, "acct"}, {1, "EX"}, {2, "PROD"}, {3, "202406"}, {4, side}, {5, "f5"}, {6, "f6"}});
-    if (kind) r.SetNumber(0, *kind);
-    return Line('0', r);
+  const auto full = MakeRecord({{2, "f2"}, {3, "f3"}, {4, "f4"}, {5, "f5"}, {6, "f6"}, {7, "f7"}, {8, "f8"}, {9, "f9"},
+                                {10, "f10"}, {11, "f11"}, {12, "f12"}});
+  const std::string rights = Body({Line('0', full), Line('0', MakeRecord({{11, "only"}}))});
+  auto perf = [](const char* side, int64_t kind) {
+    return Line('0', MakeRecord({{0, "acct"}, {1, "EX"}, {2, "PROD"}, {3, "202406"}, {4, side}, {5, "f5"}, {6, "f6"}},
+                                {{0, kind}}));
   };
-  const std::string body = Body({perf("1", 4), perf("-1", 4), perf("2", 4), perf("", 4), perf("1", 3), perf("1", {})});
-  h.Reply(6, 5, &body);
-  h.Reply(6, 4, &body);  // older: dropped
+  const std::string perfs = Body({perf("1", 4), perf("-1", 4), perf("2", 4), perf("1", 3), perf("1", kAbsent)});
+  SetLocalTimeOverride(SYSTEMTIME{2024, 3, 0, 7, 9, 5, 1, 0});
+  for (const auto& [type, sequence, body] : {std::tuple(2, 3, &rights), std::tuple(2, 2, &rights),
+                                             std::tuple(6, 5, &perfs), std::tuple(6, 4, &perfs)})
+    h.Reply(type, sequence, body, u"G1_A1");
   SetLocalTimeOverride(std::nullopt);
-  EXPECT_EQ(h.events.Updates(), (std::vector<std::string>{"StatementUpdate(4)", "StatementUpdate(4)"}));
-  ASSERT_EQ(h.ctrl->m_arrStatementRows[4].size(), 4u);
-  const std::vector<std::string> expected = {"BRK", "acct", "PROD", "PROD", "202406", "B", "f6", "f5", "EX", "RMB",
-                                             "2024/03/07 09:05:01", "ORV.G_EX.PROD.202406"};
-  const FieldRecord& row = *h.ctrl->m_arrStatementRows[4][0];
-  for (int i = 0; i < 12; ++i) EXPECT_EQ(Utf8(CString(row.GetStringView(i))), expected[i]) << "row field " << i;
-  const char* sides[] = {"B", "S", "2", ""};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(Utf8(CString(h.ctrl->m_arrStatementRows[4][i]->GetStringView(5))), sides[i]);
+  EXPECT_EQ(h.events.Updates(), (Strings{"StatementUpdate(2)", "StatementUpdate(2)", "StatementUpdate(4)", "StatementUpdate(4)"}));
+  const auto &rightsRows = h.ctrl->m_arrStatementRows[2], &perfRows = h.ctrl->m_arrStatementRows[4];
+  ASSERT_EQ(std::tuple(rightsRows.size(), perfRows.size()), std::tuple(2u, 3u));
+  EXPECT_EQ(Fields(*rightsRows[0], 20), "f11|BRK|G1_A1|f2|f3||f4|f5|||f6|f7|f8||f9||||f10|-");
+  EXPECT_EQ(Fields(*rightsRows[1], 4), "only|BRK|G1_A1|");
+  EXPECT_EQ(Fields(*perfRows[0], 13), "BRK|acct|PROD|PROD|202406|B|f6|f5|EX|RMB|2024/03/07 09:05:01|ORV.G_EX.PROD.202406|-");
+  EXPECT_EQ(Utf8(CString(perfRows[1]->GetStringView(5))) + Utf8(CString(perfRows[2]->GetStringView(5))), "S2");
 }
 
 TEST(ReplyRouting, QueryRowsCopyEveryFieldTagTheRowAndCheckTheSequencePerKey) {
@@ -188,18 +141,14 @@ TEST(ReplyRouting, QueryRowsCopyEveryFieldTagTheRowAndCheckTheSequencePerKey) {
   h.Reply(100, 0, &body, u"R");      // a key never requested has sequence 0
   h.Reply(100, 1, &body, u"S");      // ... so a reply with 1 is not current
   EXPECT_EQ(h.events.Updates().size(), 6u);
-  ASSERT_EQ(h.ctrl->m_mapQueryTables[u"Q"].size(), 3u);
-  EXPECT_EQ(h.ctrl->m_mapQueryTables[u"R"].size(), 1u);
-  EXPECT_FALSE(h.ctrl->m_mapQueryTables.contains(u"S"));
   const auto& rows = h.ctrl->m_mapQueryTables[u"Q"];
-  EXPECT_EQ(Utf8(CString(rows[0]->GetStringView(100))), "C1");
-  EXPECT_EQ(rows[1]->GetString(100), nullptr);
-  EXPECT_EQ(rows[2]->GetString(100), nullptr);
-  EXPECT_EQ(Utf8(CString(rows[0]->GetStringView(0))), "zero");
-  EXPECT_EQ(Utf8(CString(rows[0]->GetStringView(150))), "far");
-  EXPECT_EQ(rows[0]->GetNumber(0), 7);
-  EXPECT_EQ(rows[0]->GetNumber(300), -9);
-  EXPECT_EQ(rows[0]->GetNumber(1), kAbsent);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_TRUE(!h.ctrl->m_mapQueryTables.contains(u"S") && h.ctrl->m_mapQueryTables[u"R"].size() == 1);
+  auto text = [&](int id) { return Utf8(CString(rows[0]->GetStringView(id))); };
+  EXPECT_EQ(text(100) + "|" + text(0) + "|" + text(150), "C1|zero|far");
+  EXPECT_TRUE(rows[1]->GetString(100) == nullptr && rows[2]->GetString(100) == nullptr);
+  EXPECT_EQ(std::tuple(rows[0]->GetNumber(0), rows[0]->GetNumber(300), rows[0]->GetNumber(1)),
+            (std::tuple<int64_t, int64_t, int64_t>(7, -9, kAbsent)));
 }
 
 }  // namespace

@@ -97,9 +97,10 @@ TEST(Decode, ChecksTheRecordAndItsRange) {
 
 TEST(FieldRecord, SetGetGrowthAndMemory) {
   FieldRecord r;
-  ASSERT_TRUE(r.SetNumber(95, -7) && r.SetNumber(94, 5) && r.SetNumber(200, 8) && r.SetNumber(94, kAbsent) &&
-              r.SetString(20, u"舊的") && r.SetString(20, u"新\U0001F600") && r.SetString(19, u"x") &&
-              r.SetString(1, nullptr, 0) && r.SetString(FieldRecord::kMaxFieldNumber, u"y"));  // "" is present
+  ASSERT_TRUE(r.SetNumber(95, 3) && r.SetNumber(94, 5) && r.SetNumber(95, -7) && r.SetNumber(200, 8) &&
+              r.SetNumber(94, kAbsent) && r.SetString(20, u"舊的") && r.SetString(20, u"新\U0001F600") &&
+              r.SetString(19, u"x") && r.SetString(1, nullptr, 0) && r.SetString(FieldRecord::kMaxFieldNumber, u"y"));
+  // An empty text is present.
   const std::string set = "n95=-7 n200=8 s1= s19=x s20=新\U0001F600 s65535=y cap=201/65536";
   EXPECT_EQ(Describe(r), set);
   EXPECT_FALSE(r.SetNumber(FieldRecord::kMaxFieldNumber + 1, 1) || r.SetNumber(INT_MAX, 1) || r.SetNumber(-1, 1) ||
@@ -129,7 +130,7 @@ TEST(FieldRecord, CopiesTakePresentFieldsInExactMemory) {
   // Stored copies carry no spare room: 3 numbers, 2 strings, 6 units of text besides terminators.
   for (const FieldRecord& stored : {FieldRecord(target), fresh})
     EXPECT_EQ(stored.MemoryUsage(), 3 * FieldRecord(number).MemoryUsage() + 2 * FieldRecord(string).MemoryUsage() + 12);
-  EXPECT_EQ(FieldRecord(other).GetRecordType(), 77);
+  EXPECT_EQ(FieldRecord(std::move(FieldRecord() = other)).GetRecordType(), 77);  // assigned, then moved
   assigned = target;
   target.SetString(1, u"changed");
   FieldRecord moved(std::move(assigned));
