@@ -3,6 +3,8 @@
 // in LoginReady, after its message box.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <tuple>
 
 #include "common/control_util.h"
@@ -61,7 +63,9 @@ TEST_P(LoginSessionTest, ProductTableThenLoginReady) {
 
 INSTANTIATE_TEST_SUITE_P(ProductService, LoginSessionTest,
                          testing::Values(Fault::None, Fault::GarbageLines, Fault::NotFound, Fault::Huge),
-                         [](const auto& info) { return testing::PrintToString(info.param); });
+                         [](const auto& info) {
+                           return std::string(std::array{"Answers", "GarbageLines", "NotFound", "Huge"}[info.index]);
+                         });
 
 }  // namespace
 }  // namespace kdx::test
