@@ -107,14 +107,14 @@ TEST_F(ReportsTest, OrderConversionsFollowTheRowsCodes) {
   // Codes changed on the component show at once on domestic rows; the overseas row shows what
   // its object last copied.
   Api().ChangeOrder(Market::Domestic, 0, 0,
-                    sim::SimRow().Text(149, u"Q").Text(150, u"4").Text(153, u"O").Text(68, u"12").Text(69, u"bad")
+                    sim::SimRow().Text(149, u"Q").Text(150, u"1").Text(153, u"O").Text(68, u"12").Text(69, u"bad")
                         .Number(151, -5).Number(156, 0).Number(364, 2000).Number(366, 18200500));
   Api().ChangeOrder(Market::Domestic, 0, 1, sim::SimRow().Text(149, u"I").Text(163, u"C").Text(220, u"X"));
   Pump();
   ctrl->m_strMarketDateFUT = u"START";
   ctrl->m_strMarketDateODD = u"OPEN";
-  Check(u"GetOrderString", {{0, 4, u"造市"}, {0, 5, u"漲停價"}, {0, 11, u"委託失敗"}, {0, 111, u"Order Failed"},
-                            {0, 22, u"N"}, {0, 24, u"12:bad"}, {0, 104, u"MK"}, {0, 105, u"Up"}, {1, 7, u"X"},
+  Check(u"GetOrderString", {{0, 4, u"造市"}, {0, 5, u"市價"}, {0, 11, u"委託失敗"}, {0, 111, u"Order Failed"},
+                            {0, 22, u"N"}, {0, 24, u"12:bad"}, {0, 104, u"MK"}, {0, 105, u"Market"}, {0, 115, u""}, {1, 7, u"X"},
                             {1, 22, u"N"}, {1, 115, u"Close"}});
   Check(u"GetOrderValue", {{0, 7, 0}, {0, 8, 0}, {0, 9, 2}, {0, 10, 18200.5}});
   ctrl->m_strMarketDateFUT = u"OPEN";
