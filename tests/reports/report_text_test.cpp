@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/system.h"
 
 namespace kdx {
@@ -61,6 +63,11 @@ TEST(ReportText, TimesDatesStrikesAndNumbers) {
   EXPECT_EQ(ParseDecimal(u"E01"), 0);
   EXPECT_EQ(ParseDecimal(u"99999999999"), 2147483647);
   EXPECT_EQ(ParseDecimal(u"-99999999999"), -2147483647 - 1);
+  // Component numbers: truncated toward zero, saturated short of the absent marker, NaN dropped.
+  EXPECT_EQ(TruncateToInt64(-2.9), -2);
+  EXPECT_EQ(TruncateToInt64(1e300), INT64_MAX);
+  EXPECT_EQ(TruncateToInt64(-1e300), INT64_MIN + 1);
+  EXPECT_EQ(TruncateToInt64(std::nan("")), std::nullopt);
 }
 
 TEST(ReportText, OrderStates) {
@@ -81,7 +88,7 @@ TEST(ReportText, OrderStates) {
       {u"", 30, 5, 0, S::SentToGateway, u"Send to Gateway"}, {u"", 39, 5, 0, S::SentToGateway, u"Send to Gateway"},
       {u"", 40, 5, 0, S::BackOfficeReceived, u"BO Received"}, {u"", 49, 5, 0, S::BackOfficeReceived, u"BO Received"},
       {u"", 50, 5, -1, S::PartiallyFilled, u"Partial Matched"},
-      {u"", 50, 0, 5, S::FullyFilled, u"Full Matched"},
+      {u"", 50, 0, 1, S::FullyFilled, u"Full Matched"},
       {u"", 99, -1, 0, S::Cancelled, u"Cancelled"},
   };
   for (const Case& c : cases) {
