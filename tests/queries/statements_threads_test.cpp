@@ -34,7 +34,7 @@ class StatementsTest : public test::ControlTest {
     Register(config);
     web.SetQuery("/positions", [](const sim::ServedRequest& r) {
       return std::vector<FieldRecord>{Row({{1, Wide(sim::ParamValue(r, "cust"))}, {2, Wide(sim::ParamValue(r, "x"))}},
-                                          {{3, 42}})};
+                                          {{0, 42}})};
     });
     section = "RocID=a1_x\nBroker=KGI\nQueryAddress=" + web.Address() + "\nPositions=http://%QUERY_ADDRESS%/positions\n";
     LogIn(section);
@@ -149,10 +149,10 @@ TEST_F(StatementsTest, PerAccountQueryRowsCarryTheirTagAndOneKey) {
   auto value = [&](long index, long field) {
     return Call(u"GetQueryValue", {VARIANT(u"Positions"), VARIANT(int32_t(index)), VARIANT(int32_t(field))}).dblVal;
   };
-  EXPECT_EQ(value(0, 3), 42.0);
+  EXPECT_EQ(value(0, 0), 42.0);
   EXPECT_EQ(value(0, 4), -9223372036854775808.0);
-  EXPECT_EQ(value(2, 3), 0.0);
-  EXPECT_EQ(value(-1, 3), 0.0);
+  EXPECT_EQ(value(2, 0), 0.0);
+  EXPECT_EQ(value(-1, 0), 0.0);
   EXPECT_EQ(QueryText(u"Positions", -1, 1), u"");
   EXPECT_EQ(QueryText(u"Nope", 0, 1), u"");
 }
