@@ -114,7 +114,7 @@ TEST_F(StatementsTest, PerformanceRowsOnlyFromKindFourRecords) {
 TEST_F(StatementsTest, AccountListMarketDatesAndBounds) {
   ctrl->m_strMarketDateFUT = u"OPEN";
   const std::pair<std::array<long, 3>, const char16_t*> cases[] = {
-      {{0, 0, 0}, u"A1-ACC1"}, {{0, 2, 1}, u"A&B (G 2)"}, {{0, 99, 0}, u""}, {{0, 99, 2}, u"F"},
+      {{0, 0, 0}, u"A1-ACC1"}, {{0, 2, 1}, u"A&B (G 2)"}, {{0, 3, 0}, u""}, {{0, 99, 2}, u"F"},
       {{0, 99, 3}, u"KGI"},    {{0, 0, 4}, u"A1_X"},      {{0, 0, 5}, u"Sim"}, {{0, 1, 6}, u"Simulated broker"},
       {{0, 1, 7}, u"Simulated trader"}, {{0, 0, 8}, u"9A95-0012345"}, {{0, 0, 9}, u""}, {{6, 42, 3}, u"OPEN"},
       {{6, 0, 4}, u""},        {{7, 0, 0}, u""},          {{-1, 0, 0}, u""},   {{1, 0, 0}, u""},
