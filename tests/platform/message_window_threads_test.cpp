@@ -19,8 +19,9 @@ using namespace std::chrono_literals;
 constexpr UINT kMsg = WM_USER + 0x457, kDone = WM_USER + 0x458;
 constexpr auto kPatience = 10s;  // only ever reached when something is broken
 
-// Each sender posts its sequence, then sends once and must get the handler's answer back
-// with the handler's writes visible to it.
+// Each sender, a detached worker, posts its sequence, then sends once and must get the
+// handler's answer back with the handler's writes visible to it; then it fails, which ends
+// only that worker. Workers count as running until their captures are gone.
 TEST(MessageThreads, PostsArriveInPerSenderOrderAndSendsBlockUntilHandled) {
   constexpr int kSenders = 8, kEach = 300;
   auto& loop = MessageLoop::ForCurrentThread();
@@ -29,19 +30,23 @@ TEST(MessageThreads, PostsArriveInPerSenderOrderAndSendsBlockUntilHandled) {
   std::array<bool, kSenders> sent{};  // plain: the send must order it for the sender
   int received = 0, outOfOrder = 0;
   std::atomic<int> answered{0}, wrong{0};
+  auto owned = std::make_shared<int>(1);
   w.OnMessage(kMsg, [&](WPARAM sender, LPARAM seq) { return LRESULT{(outOfOrder += next[sender]++ != seq, ++received)}; });
   w.OnMessage(kDone, [&](WPARAM sender, LPARAM) { return sent[sender] = true, static_cast<LRESULT>(sender * 3 + 1); });
   for (int s = 0; s < kSenders; ++s) {
-    ASSERT_TRUE(StartWorker([&, h = w.Handle(), s] {
+    ASSERT_TRUE(StartWorker([&, h = w.Handle(), s, owned] {
       for (int i = 0; i < kEach; ++i) wrong += !h.PostMessage(kMsg, s, i);
       LRESULT r = 0;
       wrong += !h.SendMessage(kDone, s, 0, &r) || r != s * 3 + 1 || !sent[s];
       ++answered;
       loop.Wake();
+      throw std::runtime_error("worker fault");
     }));
   }
+  // None can finish before this thread handles its send.
+  EXPECT_FALSE(RunningWorkers() != std::size_t{kSenders} || WaitForWorkers(1ms) || StartWorker(nullptr));
   EXPECT_TRUE(loop.RunUntil([&] { return answered == kSenders && received == kSenders * kEach; }, kPatience));
-  EXPECT_TRUE(WaitForWorkers(kPatience));
+  EXPECT_TRUE(WaitForWorkers(kPatience) && owned.use_count() == 1 && RunningWorkers() == 0u);
   EXPECT_EQ(std::tuple(received, outOfOrder, wrong.load(), loop.QueuedCount()), std::tuple(kSenders * kEach, 0, 0, 0u));
 }
 
@@ -80,41 +85,33 @@ TEST(MessageThreads, SendsAndPostsRacingDestroyAreDeliveredOrDroppedExactlyOnce)
   }
 }
 
-// Posted from another thread, dropped on the destroying one; and a window whose thread
-// ends drops what waits for it there, then refuses posts at once.
-TEST(MessageThreads, CrossThreadPostsToWindowsThatGoRunTheirDropHandlersOnce) {
+// A post or a send from another thread wakes a pump asleep on an empty queue (the pause only
+// makes it likely that the pump is asleep by then); a window whose thread ends drops what
+// waits for it there, then refuses posts and sends at once.
+TEST(MessageThreads, CrossThreadCallsWakeThePumpAndAWindowOfAnEndedThreadDropsItsPosts) {
   auto& loop = MessageLoop::ForCurrentThread();
-  auto w = std::make_unique<MessageWindow>();
+  MessageWindow w;
   int handled = 0;
   std::atomic<int> dropped{0};
-  w->OnMessage(kMsg, [&](WPARAM, LPARAM) { return LRESULT{++handled}; });
-  // A post or a send from another thread wakes a pump asleep on an empty queue; the pause
-  // only makes it likely that the pump is asleep by then.
+  w.OnMessage(kMsg, [&](WPARAM, LPARAM) { return LRESULT{++handled}; });
   for (int send : {0, 1}) {
-    std::thread other([h = w->Handle(), send] {
+    std::thread other([h = w.Handle(), send] {
       std::this_thread::sleep_for(20ms);
       EXPECT_TRUE(send ? h.SendMessage(kMsg, 0, 0) : h.PostMessage(kMsg, 0, 0));
     });
     EXPECT_TRUE(loop.RunUntil([&] { return handled == send + 1; }, kPatience));
     other.join();
   }
-  std::thread([h = w->Handle(), &dropped] { EXPECT_TRUE(h.PostMessage(kMsg, 0, 0, [&] { ++dropped; })); }).join();
-  EXPECT_EQ(dropped, 0);
-  w.reset();
-  EXPECT_EQ(dropped, 1);
-  EXPECT_FALSE(loop.RunPending());
-
   std::unique_ptr<MessageWindow> orphan;
   std::thread([&] {
     orphan = std::make_unique<MessageWindow>();
     orphan->OnMessage(kMsg, [&](WPARAM, LPARAM) { return LRESULT{++handled}; });
     EXPECT_TRUE(orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
   }).join();
-  EXPECT_EQ(dropped, 2);
-  EXPECT_FALSE(orphan->IsWindow() || orphan->Handle().SendMessage(kMsg, 0, 0));
-  EXPECT_FALSE(orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
-  EXPECT_EQ(std::tuple(dropped.load(), handled), std::tuple(3, 2));
-  orphan.reset();
+  EXPECT_EQ(dropped, 1);
+  EXPECT_FALSE(orphan->IsWindow() || orphan->Handle().SendMessage(kMsg, 0, 0) ||
+               orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
+  EXPECT_EQ(std::tuple(dropped.load(), handled), std::tuple(2, 2));
 }
 
 // A sent message overtakes posted ones already queued; its handler throwing must not
@@ -135,28 +132,10 @@ TEST(MessageThreads, SentMessagesOvertakePostsAndReleaseTheirSenderWhenTheHandle
     while (wp == 'A' && loop.QueuedCount() < 2) std::this_thread::yield();  // B and S both waiting
     return 0;
   });
-  w.PostMessage(kMsg, 'A', 0);
-  w.PostMessage(kMsg, 'B', 0);
+  EXPECT_TRUE(w.PostMessage(kMsg, 'A', 0) && w.PostMessage(kMsg, 'B', 0));
   EXPECT_THROW(loop.RunPending(), std::runtime_error);
   sender.join();
-  loop.RunPending();
-  EXPECT_EQ(order, "ASB");
-}
-
-TEST(MessageThreads, WorkersRunDetachedAndAreCountedUntilTheyEnd) {
-  std::atomic<bool> release{false};
-  auto owned = std::make_shared<int>(1);
-  ASSERT_TRUE(StartWorker([&release, owned] {
-    while (!release) std::this_thread::yield();
-    throw std::runtime_error("a worker's fault ends only the worker");
-  }));
-  EXPECT_EQ(RunningWorkers(), 1u);
-  EXPECT_FALSE(WaitForWorkers(1ms));
-  release = true;
-  EXPECT_TRUE(WaitForWorkers(kPatience));
-  EXPECT_EQ(owned.use_count(), 1);  // the job's captures are gone once it counts as ended
-  EXPECT_FALSE(StartWorker(nullptr));
-  EXPECT_EQ(RunningWorkers(), 0u);
+  EXPECT_TRUE(loop.RunPending() && order == "ASB") << order;
 }
 
 }  // namespace
