@@ -86,56 +86,47 @@ TEST(MessageThreads, SendsAndPostsRacingDestroyAreDeliveredOrDroppedExactlyOnce)
 }
 
 // A post or a send from another thread wakes a pump asleep on an empty queue (the pause only
-// makes it likely that the pump is asleep by then); a window whose thread ends drops what
-// waits for it there, then refuses posts and sends at once.
-TEST(MessageThreads, CrossThreadCallsWakeThePumpAndAWindowOfAnEndedThreadDropsItsPosts) {
-  auto& loop = MessageLoop::ForCurrentThread();
-  MessageWindow w;
-  int handled = 0;
-  std::atomic<int> dropped{0};
-  w.OnMessage(kMsg, [&](WPARAM, LPARAM) { return LRESULT{++handled}; });
-  for (int send : {0, 1}) {
-    std::thread other([h = w.Handle(), send] {
-      std::this_thread::sleep_for(20ms);
-      EXPECT_TRUE(send ? h.SendMessage(kMsg, 0, 0) : h.PostMessage(kMsg, 0, 0));
-    });
-    EXPECT_TRUE(loop.RunUntil([&] { return handled == send + 1; }, kPatience));
-    other.join();
-  }
-  std::unique_ptr<MessageWindow> orphan;
-  std::thread([&] {
-    orphan = std::make_unique<MessageWindow>();
-    orphan->OnMessage(kMsg, [&](WPARAM, LPARAM) { return LRESULT{++handled}; });
-    EXPECT_TRUE(orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
-  }).join();
-  EXPECT_EQ(dropped, 1);
-  EXPECT_FALSE(orphan->IsWindow() || orphan->Handle().SendMessage(kMsg, 0, 0) ||
-               orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
-  EXPECT_EQ(std::tuple(dropped.load(), handled), std::tuple(2, 2));
-}
-
-// A sent message overtakes posted ones already queued; its handler throwing must not
-// strand the sender.
-TEST(MessageThreads, SentMessagesOvertakePostsAndReleaseTheirSenderWhenTheHandlerThrows) {
+// makes it likely that the pump is asleep by then). A sent message overtakes posted ones
+// already queued; its handler throwing must not strand the sender. A window whose thread
+// ends drops what waits for it there, then refuses posts and sends at once.
+TEST(MessageThreads, CrossThreadCallsWakeThePumpOvertakePostsAndEndWithTheWindowsThread) {
   auto& loop = MessageLoop::ForCurrentThread();
   MessageWindow w;
   std::string order;
   std::thread sender;
+  std::atomic<int> dropped{0};
   w.OnMessage(kMsg, [&](WPARAM wp, LPARAM) -> LRESULT {
     order += static_cast<char>(wp);
     if (wp == 'S') throw std::runtime_error("handler fault");
     if (wp == 'A') sender = std::thread([h = w.Handle()] {
       LRESULT r = -1;
-      EXPECT_TRUE(h.SendMessage(kMsg, 'S', 0, &r));
-      EXPECT_EQ(r, 0);
+      EXPECT_TRUE(h.SendMessage(kMsg, 'S', 0, &r) && r == 0);
     });
     while (wp == 'A' && loop.QueuedCount() < 2) std::this_thread::yield();  // B and S both waiting
     return 0;
   });
+  for (char wp : {'p', 's'}) {
+    std::thread other([h = w.Handle(), wp] {
+      std::this_thread::sleep_for(20ms);
+      EXPECT_TRUE(wp == 's' ? h.SendMessage(kMsg, wp, 0) : h.PostMessage(kMsg, wp, 0));
+    });
+    EXPECT_TRUE(loop.RunUntil([&] { return order.ends_with(wp); }, kPatience));
+    other.join();
+  }
   EXPECT_TRUE(w.PostMessage(kMsg, 'A', 0) && w.PostMessage(kMsg, 'B', 0));
   EXPECT_THROW(loop.RunPending(), std::runtime_error);
   sender.join();
-  EXPECT_TRUE(loop.RunPending() && order == "ASB") << order;
+  EXPECT_TRUE(loop.RunPending() && order == "psASB") << order;
+
+  std::unique_ptr<MessageWindow> orphan;
+  std::thread([&] {
+    orphan = std::make_unique<MessageWindow>();
+    orphan->OnMessage(kMsg, [&](WPARAM, LPARAM) { return order += '!', LRESULT{0}; });
+    EXPECT_TRUE(orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
+  }).join();
+  EXPECT_FALSE(dropped != 1 || orphan->IsWindow() || orphan->Handle().SendMessage(kMsg, 0, 0) ||
+               orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
+  EXPECT_TRUE(dropped == 2 && order == "psASB");
 }
 
 }  // namespace
