@@ -44,39 +44,36 @@ TEST(VariantChangeType, CoercesAmongTheAutomationTypes) {
   const VARIANT object = VARIANT::Dispatch(std::make_shared<ValueObject>(u"15"));
   // The expected value is checked only when hr succeeds.
   const struct { VARIANT from; VARTYPE to; HRESULT hr; VARIANT expected = {}; WORD flags = 0; } cases[] = {
-      // Integers: range checks at both ends of each type.
-      {-42, VT_BSTR, S_OK, u"-42"}, {70000, VT_I2, OVER}, {255, VT_UI1, S_OK, VARIANT::UI1(255)}, {256, VT_UI1, OVER},
-      {-1, VT_UI1, OVER}, {VARIANT::I8(int64_t{1} << 40), VT_I4, OVER}, {VARIANT::I2(-3), VT_R8, S_OK, -3.0},
-      {VARIANT::UI1(9), VT_I8, S_OK, VARIANT::I8(9)}, {2, VT_BOOL, S_OK, T}, {nan, VT_BOOL, S_OK, T},
+      // Integers: range checks at both ends (only the types parameters are declared with).
+      {-42, VT_BSTR, S_OK, u"-42"}, {VARIANT::I8(int64_t{1} << 40), VT_I4, OVER}, {VARIANT::I2(-3), VT_R8, S_OK, -3.0},
+      {VARIANT::UI1(9), VT_I4, S_OK, 9}, {2, VT_BOOL, S_OK, T}, {nan, VT_BOOL, S_OK, T},
       // Reals to integers round half to even, then check the range.
-      {2.5, VT_I4, S_OK, 2}, {3.5, VT_I4, S_OK, 4}, {2147483647.4, VT_I4, S_OK, 2147483647}, {2147483647.6, VT_I4, OVER},
-      {-2147483648.4, VT_I4, S_OK, INT32_MIN}, {-2147483648.6, VT_I4, OVER}, {9223372036854775808.0, VT_I8, OVER},
-      {nan, VT_I4, OVER}, {1e39, VT_R4, OVER}, {VARIANT::R4(2.5f), VT_I2, S_OK, VARIANT::I2(2)},
+      {2.5, VT_I4, S_OK, 2}, {3.5, VT_I4, S_OK, 4}, {VARIANT::R4(2.5f), VT_I4, S_OK, 2}, {nan, VT_I4, OVER},
+      {2147483647.4, VT_I4, S_OK, INT32_MAX}, {2147483647.6, VT_I4, OVER}, {-2147483648.4, VT_I4, S_OK, INT32_MIN},
+      {-2147483648.6, VT_I4, OVER},
       // Reals to text: shortest round trip; exponent form from 1E+15 and below 1E-06.
       {0.1 + 0.2, VT_BSTR, S_OK, u"0.30000000000000004"}, {123456789012345.0, VT_BSTR, S_OK, u"123456789012345"},
       {1e15, VT_BSTR, S_OK, u"1E+15"}, {1.5e20, VT_BSTR, S_OK, u"1.5E+20"}, {0.000001, VT_BSTR, S_OK, u"0.000001"},
       {1.25e-7, VT_BSTR, S_OK, u"1.25E-07"}, {nan, VT_BSTR, S_OK, u"NaN"}, {VARIANT::R4(0.1f), VT_BSTR, S_OK, u"0.1"},
       {-1e300 * 1e300, VT_BSTR, S_OK, u"-Infinity"},
       // Text to numbers: invariant format, white space around, nothing else.
-      {u" \t12 ", VT_I4, S_OK, 12}, {u"+7", VT_I2, S_OK, VARIANT::I2(7)}, {u"2.5", VT_I4, S_OK, 2},
-      {u"1.5e3", VT_I4, S_OK, 1500}, {u"-.5", VT_R8, S_OK, -0.5}, {u"1e-400", VT_R8, S_OK, 0.0},
-      {u"2.5", VT_R4, S_OK, VARIANT::R4(2.5f)}, {u"9223372036854775807", VT_I8, S_OK, VARIANT::I8(INT64_MAX)},
-      {u"2147483648", VT_I4, OVER}, {u"9223372036854775808", VT_I8, OVER}, {u"1e400", VT_R8, OVER},
+      {u" \t12 ", VT_I4, S_OK, 12}, {u"+7", VT_I4, S_OK, 7}, {u"2.5", VT_I4, S_OK, 2}, {u"1.5e3", VT_I4, S_OK, 1500},
+      {u"-.5", VT_R8, S_OK, -0.5}, {u"1e-400", VT_R8, S_OK, 0.0}, {u"2147483648", VT_I4, OVER}, {u"1e400", VT_R8, OVER},
       {u"x", VT_I4, MISMATCH}, {u"", VT_I4, MISMATCH}, {u"12abc", VT_I4, MISMATCH}, {u".", VT_R8, MISMATCH},
       {u"1e", VT_R8, MISMATCH}, {u"\uFF13", VT_I4, MISMATCH}, {u" true ", VT_BOOL, S_OK, T},
       {u"FALSE", VT_BOOL, S_OK, F}, {u"0", VT_BOOL, S_OK, F}, {u"yes", VT_BOOL, MISMATCH},
       // True is all bits set; as text it is -1 unless asked for the word.
-      {T, VT_I4, S_OK, -1}, {T, VT_UI1, S_OK, VARIANT::UI1(255)}, {T, VT_BSTR, S_OK, u"-1"},
-      {T, VT_BSTR, S_OK, u"True", VARIANT_ALPHABOOL}, {F, VT_BSTR, S_OK, u"False", VARIANT_LOCALBOOL},
+      {T, VT_I4, S_OK, -1}, {T, VT_BSTR, S_OK, u"-1"}, {T, VT_BSTR, S_OK, u"True", VARIANT_ALPHABOOL},
+      {F, VT_BSTR, S_OK, u"False", VARIANT_LOCALBOOL},
       // EMPTY is zero or empty text; NULL, ERROR and EMPTY come only from themselves.
-      {{}, VT_I4, S_OK, 0}, {{}, VT_BSTR, S_OK, u""}, {N, VT_I4, MISMATCH}, {N, VT_NULL, S_OK, N},
-      {1, VT_EMPTY, MISMATCH}, {VARIANT::Error(E_FAIL), VT_I4, MISMATCH}, {1, 99, DISP_E_BADVARTYPE},
-      {1, VT_BYREF | VT_I4, MISMATCH}, {1, VT_VARIANT, S_OK, 1},
+      {{}, VT_I4, S_OK, 0}, {{}, VT_BSTR, S_OK, u""}, {N, VT_I4, MISMATCH}, {1, VT_EMPTY, MISMATCH},
+      {VARIANT::Error(E_FAIL), VT_I4, MISMATCH}, {1, 99, DISP_E_BADVARTYPE}, {1, VT_BYREF | VT_I4, MISMATCH},
+      {1, VT_VARIANT, S_OK, 1},
       // References are read through, one level deep; objects convert through their value property.
       {Ref(VT_I4, &n), VT_BSTR, S_OK, u"7"}, {Ref(VT_BSTR, &text), VT_I4, S_OK, 2}, {innerRef, VT_I4, S_OK, -1},
       {VARIANT::ByRef(&innerRef), VT_I4, E_INVALIDARG}, {VARIANT::ByRef(nullptr), VT_I4, E_INVALIDARG},
       {object, VT_I4, S_OK, 15}, {object, VT_I4, MISMATCH, {}, VARIANT_NOVALUEPROP},
-      {VARIANT::Dispatch(nullptr), VT_I4, MISMATCH}, {object, VT_DISPATCH, S_OK, object},
+      {VARIANT::Dispatch(nullptr), VT_I4, MISMATCH},
   };
   for (const auto& c : cases) {
     VARIANT out = u"untouched";
@@ -92,11 +89,10 @@ TEST(VariantChangeType, CoercesAmongTheAutomationTypes) {
 
 TEST(SafeArray, OrderArraysLockBoundsAndRefusals) {
   VARIANT order = VARIANT::Array(SafeArrayCreateVector(VT_VARIANT, 0, 36)), got;
-  LONG lo = -1, hi = -1, index = 11, value = 9, out = 0;
+  LONG hi = -1, index = 11, value = 9, out = 0;
   void* data = nullptr;
-  ASSERT_EQ(SafeArrayGetLBound(order.parray, 1, &lo) | SafeArrayGetUBound(order.parray, 1, &hi), S_OK);
-  ASSERT_TRUE(lo == 0 && hi == 35 && SafeArrayAccessData(order.parray, &data) == S_OK);
-  EXPECT_TRUE(std::all_of(Data(order.parray), Data(order.parray) + 36, [](auto& v) { return v.vt == VT_EMPTY; }));
+  ASSERT_EQ(SafeArrayGetUBound(order.parray, 1, &hi) | SafeArrayAccessData(order.parray, &data), S_OK);
+  EXPECT_TRUE(hi == 35 && std::all_of(Data(order.parray), Data(order.parray) + 36, [](auto& v) { return !v.vt; }));
   static_cast<VARIANT*>(data)[11] = 123450;
   // While the data is out, neither the array nor its VARIANT may be freed.
   EXPECT_EQ((std::tuple{SafeArrayDestroy(order.parray), VariantClear(&order), SafeArrayUnaccessData(order.parray),
@@ -104,7 +100,8 @@ TEST(SafeArray, OrderArraysLockBoundsAndRefusals) {
             std::tuple(DISP_E_ARRAYISLOCKED, DISP_E_ARRAYISLOCKED, S_OK, E_UNEXPECTED));
   EXPECT_TRUE(SafeArrayGetElement(order.parray, &index, &got) == S_OK && got.lVal == 123450);
   // The guard holds the data while it lives and gives it back when it goes.
-  EXPECT_EQ((std::pair{SafeArrayDataAccess(order.parray).Count(), VariantClear(&order)}), std::pair(36ul, DISP_E_ARRAYISLOCKED));
+  EXPECT_EQ((std::pair{SafeArrayDataAccess(order.parray).Count(), VariantClear(&order)}),
+            std::pair(36ul, DISP_E_ARRAYISLOCKED));
   EXPECT_TRUE(VariantClear(&order) == S_OK && order.vt == VT_EMPTY);
   // A locked array's VARIANT refuses VariantClear but its destructor still frees it.
   VARIANT locked = VARIANT::Array(SafeArrayCreateVector(VT_UI1, 0, 8));
@@ -116,10 +113,9 @@ TEST(SafeArray, OrderArraysLockBoundsAndRefusals) {
                              SafeArrayCreateVector(VT_UI1, std::numeric_limits<LONG>::max(), 2)})
     EXPECT_EQ(refused, nullptr);
   SAFEARRAY* psa = SafeArrayCreateVector(VT_I4, -2, 4);
-  for (LONG first : {-3, -2, 1, 2, std::numeric_limits<LONG>::min()}) {
-    const HRESULT hr = first == -2 || first == 1 ? S_OK : DISP_E_BADINDEX;
-    EXPECT_EQ((std::pair{SafeArrayPutElement(psa, &first, &value), SafeArrayGetElement(psa, &first, &out)}),
-              std::pair(hr, hr)) << first;
+  for (LONG i : {-3, -2, 1, 2, std::numeric_limits<LONG>::min()}) {
+    const HRESULT hr = i == -2 || i == 1 ? S_OK : DISP_E_BADINDEX;
+    EXPECT_TRUE(SafeArrayPutElement(psa, &i, &value) == hr && SafeArrayGetElement(psa, &i, &out) == hr) << i;
   }
   for (HRESULT hr : {SafeArrayGetElement(nullptr, &index, &out), SafeArrayGetElement(psa, nullptr, &out),
                      SafeArrayPutElement(psa, &index, nullptr), SafeArrayGetUBound(nullptr, 1, &out),
