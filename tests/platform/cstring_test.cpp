@@ -62,25 +62,22 @@ TEST(CString, EditsExtractsAndTrimsClampLikeMfc) {
       {EDIT(u"banana", e.Replace(u'a', u'o') * 10 + e.Replace(u'o', u'o')), u"30 bonono"},
       // Arguments that point into the string being edited are read before it changes.
       {EDIT(u"abcabc", e.Replace(V(e).substr(0, 2), V(e).substr(2, 4))), u"2 cabcccabcc"},
-      {EDIT(u"abcdefgh", e.Insert(2, V(e).substr(4))), u"12 abefghcdefgh"},
       {EDIT(u"xyz", e += e, e += V(e).substr(1), 0), u"0 xyzxyzyzxyz"},
       {EDIT(u"ab", e.Format(u"%s-%s", e, e), e.AppendFormat(e, 1)), u" ab-abab-ab"},
       {Tokens(u"a,b;;c", u",;", 0), u"a:2 b:4 c:7 :-1 "}, {Tokens(u",,a,,", u",", 0), u"a:4 :-1 "},
-      {Tokens(u"a,b", u",", 2), u"b:4 :-1 "}, {Tokens(u",,,", u",", 0), u":-1 "}, {Tokens(u"abc", u",", -5), u":-1 "},
-      {Tokens(u"abc", u",", 99), u":-1 "}, {Tokens(u"abc", u"", 1), u"bc:4 :-1 "},  // no delimiters: the rest, then the end
+      {Tokens(u"a,b", u",", 2), u"b:4 :-1 "}, {Tokens(u"abc", u",", -5), u":-1 "}, {Tokens(u"abc", u",", 99), u":-1 "},
+      {Tokens(u"abc", u"", 1), u"bc:4 :-1 "},  // no delimiters: the rest, then the end
       {S(u" \t\r\n\v\fab c\u3000\u00A0\u2003").Trim(), u"ab c"}, {S(u"  a  ").TrimLeft(), u"a  "},
-      {S(u"  a  ").TrimRight(), u"  a"}, {S(u"\u200Ba\x08").Trim(), u"\u200Ba\x08"}, {S(u"xxaxbxx").Trim(u'x'), u"axb"},
-      {S(u"xxaxbxx").TrimLeft(u'x'), u"axbxx"}, {S(u"xxaxbxx").TrimRight(u'x'), u"xxaxb"}, {S(u" a ").Trim(kNull), u" a "},
-      {S(u"xyaxyb yx").Trim(u"xy"), u"axyb "}, {S(u"xyaxyb yx").TrimLeft(u"xy"), u"axyb yx"},
-      {S(u"16.000").TrimRight(u"0."), u"16"}, {S(u"àÿ µ ß ı ſ roc委託a1").MakeUpper(), u"ÀŸ Μ ß I S ROC委託A1"},
+      {S(u"  a  ").TrimRight(), u"  a"}, {S(u"\u200Ba\x08").Trim(), u"\u200Ba\x08"}, {S(u"xxaxbxx").TrimLeft(u'x'), u"axbxx"},
+      {S(u"xxaxbxx").TrimRight(u'x'), u"xxaxb"}, {S(u"àÿ µ ß ı ſ roc委託a1").MakeUpper(), u"ÀŸ Μ ß I S ROC委託A1"},
       {S(kNull) + S(nullptr, 5) + S(u"abc", -1) + S(u'x', -2), u""}, {S(u"abc", 2) + S(u'x', 2), u"abxx"},
       {u'x' + S(u"受") + u'd' + kNull + u"!", u"x受d!"},  // null text is empty text
       {EDIT(u"受", e += u'!', e += kNull, e += S(u"?"), 0), u"0 受!?"},
       // The conversions themselves are tested with the code pages; these use the right ones.
       {S::FromAnsi("TXO \xA5\xAD\xBD\x4C\xBB\xF9"), u"TXO 平盤價"}, {S::FromUtf8("\xE5\xB9\xB3\xE5\xA7"), u"平\uFFFD\uFFFD"},
   });
-  ASSERT_EQ(AnsiCodePage(), 950u);
-  EXPECT_EQ(std::pair(S(u"TXO 平盤價").ToAnsi(), S(u"平").ToUtf8()), std::pair(std::string("TXO \xA5\xAD\xBD\x4C\xBB\xF9"), std::string("\xE5\xB9\xB3")));
+  EXPECT_EQ(std::tuple(AnsiCodePage(), S(u"TXO 平盤價").ToAnsi(), S(u"平").ToUtf8()),
+            std::tuple(950u, std::string("TXO \xA5\xAD\xBD\x4C\xBB\xF9"), std::string("\xE5\xB9\xB3")));
 }
 
 TEST(CString, FindAndCompare) {
@@ -100,12 +97,10 @@ TEST(CString, FindAndCompare) {
 TEST(CString, CaseMappingMatchesUnicode) {
   const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
   if (!utf8) GTEST_SKIP() << "no C.UTF-8 locale";
-  for (auto [first, last] : {std::pair(0x0000, 0x017F), std::pair(0x0370, 0x052F), std::pair(0xFF00, 0xFF5F)}) {
-    for (char16_t c = first; c <= last; ++c) {
+  for (auto [first, last] : {std::pair(0x0000, 0x017F), std::pair(0x0370, 0x052F), std::pair(0xFF00, 0xFF5F)})
+    for (char16_t c = first; c <= last; ++c)
       EXPECT_TRUE(ToUpperChar(c) == char16_t(towupper_l(c, utf8)) && ToLowerChar(c) == char16_t(towlower_l(c, utf8)))
           << std::hex << int(c);
-    }
-  }
   freelocale(utf8);
 }
 
