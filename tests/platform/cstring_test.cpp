@@ -87,7 +87,7 @@ TEST(CString, FindAndCompare) {
       {s.Find(u"bc", 2), 4}, {s.Find(u"c", 6), -1}, {s.Find(u"abc", 7), -1}, {s.Find(u"a", -1), -1}, {s.Find(u"", 6), 6},
       {s.Find(u"", 7), -1}, {s.Find(kNull, 1), 1}, {CString().CompareNoCase(kNull), 0}, {ab.CompareNoCase(u"AB"), 0},
       {ab.CompareNoCase(u"aBc"), -1}, {ab.CompareNoCase(u"a"), 1}, {CString(u"Ä").CompareNoCase(u"ä"), 0},
-      {CString(u"_").CompareNoCase(u"A"), -1}, {CString(u"\uFFFF").CompareNoCase(u"a"), 1},
+      {CString(u"_").CompareNoCase(u"A"), -1}, {CString(u"\uFFFF").CompareNoCase(u"a"), 1}, {ab.Compare(u"ab"), 0},
   };
   for (std::size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(rows[i].first, rows[i].second) << "row " << i;
   EXPECT_TRUE(s != kNull && CString() == kNull && u"ab" < s && s < std::u16string(u"abcabcx"));

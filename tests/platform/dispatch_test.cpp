@@ -60,9 +60,8 @@ TEST(DispatchTable, InvokeChecksCountTypesAndKindAndPassesVariantPointersThrough
   const VARIANT T = VARIANT::Bool(true);
   static VARIANT order = VARIANT::Array(SafeArrayCreateVector(VT_VARIANT, 0, 36));
   SafeArrayDataAccess(order.parray).Variants()[11] = 123450;
-  LONG n = 1;
-  VARIANT refLong;
-  refLong.vt = VT_BYREF | VT_I4, refLong.plVal = &n;
+  VARIANT refLong = VARIANT::ByRef(&order);
+  refLong.vt = VT_BYREF | VT_I4;  // as if it pointed to a LONG
   // DISPID, flags, arguments, result code and (when that succeeds) the result.
   const std::tuple<DISPID, WORD, std::vector<VARIANT>, HRESULT, VARIANT> calls[] = {
       {1, M, {u"abc", u"de"}, S_OK, 32}, {1, M | G, {u"a", u""}, S_OK, 10}, {1, G, {u"a", u"b"}, MISSING, {}},

@@ -56,7 +56,9 @@ TEST(MessageLoop, PostsOfAllWindowsRunInFifoOrderAndSendsRunInPlace) {
   EXPECT_EQ(std::tuple(w1.SendMessage(kMsgB, 40, 2), w2.SendMessage(kMsgB, 40, 2)), std::tuple(42, 0));
   loop.Wake();
   EXPECT_TRUE(readable() && !loop.RunPending() && !readable());
+  // A message that keeps it busy past its time-out does not make RunUntil report success.
   loop.Wake();
+  w1.PostMessage(kMsgA, 8, 0);
   EXPECT_TRUE(readable() && !loop.RunUntil([] { return false; }, std::chrono::milliseconds(0)) && !readable());
 }
 
