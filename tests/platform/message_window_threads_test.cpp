@@ -19,8 +19,9 @@ using namespace std::chrono_literals;
 constexpr UINT kMsg = WM_USER + 0x457, kDone = WM_USER + 0x458;
 constexpr auto kPatience = 10s;  // only ever reached when something is broken
 
-// Each sender posts its sequence, then sends once and must get the handler's answer back
-// with the handler's writes visible to it.
+// Each sender, a detached worker, posts its sequence, then sends once and must get the
+// handler's answer back with the handler's writes visible to it; then it fails, which ends
+// only that worker. Workers count as running until their captures are gone.
 TEST(MessageThreads, PostsArriveInPerSenderOrderAndSendsBlockUntilHandled) {
   constexpr int kSenders = 8, kEach = 300;
   auto& loop = MessageLoop::ForCurrentThread();
@@ -29,19 +30,22 @@ TEST(MessageThreads, PostsArriveInPerSenderOrderAndSendsBlockUntilHandled) {
   std::array<bool, kSenders> sent{};  // plain: the send must order it for the sender
   int received = 0, outOfOrder = 0;
   std::atomic<int> answered{0}, wrong{0};
+  auto owned = std::make_shared<int>(1);
   w.OnMessage(kMsg, [&](WPARAM sender, LPARAM seq) { return LRESULT{(outOfOrder += next[sender]++ != seq, ++received)}; });
   w.OnMessage(kDone, [&](WPARAM sender, LPARAM) { return sent[sender] = true, static_cast<LRESULT>(sender * 3 + 1); });
-  for (int s = 0; s < kSenders; ++s) {
-    ASSERT_TRUE(StartWorker([&, h = w.Handle(), s] {
+  for (int s = 0; s < kSenders; ++s)
+    ASSERT_TRUE(StartWorker([&, h = w.Handle(), s, owned] {
       for (int i = 0; i < kEach; ++i) wrong += !h.PostMessage(kMsg, s, i);
       LRESULT r = 0;
       wrong += !h.SendMessage(kDone, s, 0, &r) || r != s * 3 + 1 || !sent[s];
       ++answered;
       loop.Wake();
+      throw std::runtime_error("worker fault");
     }));
-  }
+  // None can finish before this thread handles its send.
+  EXPECT_FALSE(RunningWorkers() != std::size_t{kSenders} || WaitForWorkers(1ms) || StartWorker(nullptr));
   EXPECT_TRUE(loop.RunUntil([&] { return answered == kSenders && received == kSenders * kEach; }, kPatience));
-  EXPECT_TRUE(WaitForWorkers(kPatience));
+  EXPECT_TRUE(WaitForWorkers(kPatience) && owned.use_count() == 1 && RunningWorkers() == 0u);
   EXPECT_EQ(std::tuple(received, outOfOrder, wrong.load(), loop.QueuedCount()), std::tuple(kSenders * kEach, 0, 0, 0u));
 }
 
@@ -57,9 +61,8 @@ TEST(MessageThreads, SendsAndPostsRacingDestroyAreDeliveredOrDroppedExactlyOnce)
     std::array<std::atomic<int>, kPosts> drops{};
     w->OnMessage(kMsg, [&](WPARAM wp, LPARAM) { return ++sentHandled, LRESULT{*reinterpret_cast<int*>(wp)}; });
     w->OnMessage(kDone, [&](WPARAM, LPARAM) { return LRESULT{++handled}; });
-    const int mode = i % 3;  // 0: gone before the calls; 1: gone while they wait; 2: race
+    const bool race = i % 2;  // else gone while the calls wait
     const WindowHandle h = w->Handle();
-    if (mode == 0) w.reset();
     bool delivered = false;
     std::thread worker([&, pause = std::chrono::microseconds(rng() % 80)] {
       std::this_thread::sleep_for(pause);
@@ -70,93 +73,57 @@ TEST(MessageThreads, SendsAndPostsRacingDestroyAreDeliveredOrDroppedExactlyOnce)
       EXPECT_EQ(r, delivered ? i : -1);
     });
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % 80));
-    for (int k = 0; k < 3 && mode == 2; ++k) loop.RunPending();
+    for (int k = 0; k < 3 && race; ++k) loop.RunPending();
     w.reset();
     worker.join();
     int dropped = 0, twice = 0;
     for (auto& d : drops) dropped += d, twice += d > 1;
-    EXPECT_EQ(std::tuple(handled + dropped, twice, sentHandled, mode == 2 || !delivered),
+    EXPECT_EQ(std::tuple(handled + dropped, twice, sentHandled, race || !delivered),
               std::tuple(kPosts, 0, static_cast<int>(delivered), true)) << "iteration " << i;
   }
 }
 
-// Posted from another thread, dropped on the destroying one; and a window whose thread
-// ends drops what waits for it there, then refuses posts at once.
-TEST(MessageThreads, CrossThreadPostsToWindowsThatGoRunTheirDropHandlersOnce) {
-  auto& loop = MessageLoop::ForCurrentThread();
-  auto w = std::make_unique<MessageWindow>();
-  int handled = 0;
-  std::atomic<int> dropped{0};
-  w->OnMessage(kMsg, [&](WPARAM, LPARAM) { return LRESULT{++handled}; });
-  // A post or a send from another thread wakes a pump asleep on an empty queue; the pause
-  // only makes it likely that the pump is asleep by then.
-  for (int send : {0, 1}) {
-    std::thread other([h = w->Handle(), send] {
-      std::this_thread::sleep_for(20ms);
-      EXPECT_TRUE(send ? h.SendMessage(kMsg, 0, 0) : h.PostMessage(kMsg, 0, 0));
-    });
-    EXPECT_TRUE(loop.RunUntil([&] { return handled == send + 1; }, kPatience));
-    other.join();
-  }
-  std::thread([h = w->Handle(), &dropped] { EXPECT_TRUE(h.PostMessage(kMsg, 0, 0, [&] { ++dropped; })); }).join();
-  EXPECT_EQ(dropped, 0);
-  w.reset();
-  EXPECT_EQ(dropped, 1);
-  EXPECT_FALSE(loop.RunPending());
-
-  std::unique_ptr<MessageWindow> orphan;
-  std::thread([&] {
-    orphan = std::make_unique<MessageWindow>();
-    orphan->OnMessage(kMsg, [&](WPARAM, LPARAM) { return LRESULT{++handled}; });
-    EXPECT_TRUE(orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
-  }).join();
-  EXPECT_EQ(dropped, 2);
-  EXPECT_FALSE(orphan->IsWindow() || orphan->Handle().SendMessage(kMsg, 0, 0));
-  EXPECT_FALSE(orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
-  EXPECT_EQ(std::tuple(dropped.load(), handled), std::tuple(3, 2));
-  orphan.reset();
-}
-
-// A sent message overtakes posted ones already queued; its handler throwing must not
-// strand the sender.
-TEST(MessageThreads, SentMessagesOvertakePostsAndReleaseTheirSenderWhenTheHandlerThrows) {
+// A post or a send from another thread wakes a pump asleep on an empty queue (the pause only
+// makes it likely that the pump is asleep by then). A sent message overtakes posted ones
+// already queued; its handler throwing must not strand the sender. A window whose thread
+// ends drops what waits for it there, then refuses posts and sends at once.
+TEST(MessageThreads, CrossThreadCallsWakeThePumpOvertakePostsAndEndWithTheWindowsThread) {
   auto& loop = MessageLoop::ForCurrentThread();
   MessageWindow w;
   std::string order;
   std::thread sender;
+  std::atomic<int> dropped{0};
   w.OnMessage(kMsg, [&](WPARAM wp, LPARAM) -> LRESULT {
     order += static_cast<char>(wp);
     if (wp == 'S') throw std::runtime_error("handler fault");
     if (wp == 'A') sender = std::thread([h = w.Handle()] {
       LRESULT r = -1;
-      EXPECT_TRUE(h.SendMessage(kMsg, 'S', 0, &r));
-      EXPECT_EQ(r, 0);
+      EXPECT_TRUE(h.SendMessage(kMsg, 'S', 0, &r) && r == 0);
     });
     while (wp == 'A' && loop.QueuedCount() < 2) std::this_thread::yield();  // B and S both waiting
     return 0;
   });
-  w.PostMessage(kMsg, 'A', 0);
-  w.PostMessage(kMsg, 'B', 0);
+  for (char wp : {'p', 's'}) {
+    std::thread other([h = w.Handle(), wp] {
+      std::this_thread::sleep_for(20ms);
+      EXPECT_TRUE(wp == 's' ? h.SendMessage(kMsg, wp, 0) : h.PostMessage(kMsg, wp, 0));
+    });
+    EXPECT_TRUE(loop.RunUntil([&] { return order.ends_with(wp); }, kPatience));
+    other.join();
+  }
+  EXPECT_TRUE(w.PostMessage(kMsg, 'A', 0) && w.PostMessage(kMsg, 'B', 0));
   EXPECT_THROW(loop.RunPending(), std::runtime_error);
   sender.join();
-  loop.RunPending();
-  EXPECT_EQ(order, "ASB");
-}
+  EXPECT_TRUE(loop.RunPending() && order == "psASB") << order;
 
-TEST(MessageThreads, WorkersRunDetachedAndAreCountedUntilTheyEnd) {
-  std::atomic<bool> release{false};
-  auto owned = std::make_shared<int>(1);
-  ASSERT_TRUE(StartWorker([&release, owned] {
-    while (!release) std::this_thread::yield();
-    throw std::runtime_error("a worker's fault ends only the worker");
-  }));
-  EXPECT_EQ(RunningWorkers(), 1u);
-  EXPECT_FALSE(WaitForWorkers(1ms));
-  release = true;
-  EXPECT_TRUE(WaitForWorkers(kPatience));
-  EXPECT_EQ(owned.use_count(), 1);  // the job's captures are gone once it counts as ended
-  EXPECT_FALSE(StartWorker(nullptr));
-  EXPECT_EQ(RunningWorkers(), 0u);
+  std::unique_ptr<MessageWindow> orphan;
+  std::thread([&] {
+    orphan = std::make_unique<MessageWindow>();
+    EXPECT_TRUE(orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
+  }).join();
+  EXPECT_FALSE(dropped != 1 || orphan->IsWindow() || orphan->Handle().SendMessage(kMsg, 0, 0) ||
+               orphan->Handle().PostMessage(kMsg, 0, 0, [&] { ++dropped; }));
+  EXPECT_TRUE(dropped == 2 && order == "psASB");
 }
 
 }  // namespace
