@@ -125,6 +125,11 @@ TEST_F(StatementsTest, AccountListMarketDatesAndBounds) {
   EXPECT_EQ(Call(u"GetStatementValue", {VARIANT(int32_t{0}), VARIANT(int32_t{0}), VARIANT(int32_t{0})}).dblVal, 0.0);
   // Other numbers start nothing.
   for (int32_t type : {0, 1, 3, 5, 6}) EXPECT_EQ(Call(u"QueryStatement", {VARIANT(type)}).lVal, 0);
+  // Nor does a default account without a branch before its "-".
+  for (const char16_t* account : {u"-0012345", u"9A950012345"}) {
+    ctrl->m_strDefaultAccount = account;
+    for (int32_t type : {2, 4}) Call(u"QueryStatement", {VARIANT(type)});
+  }
   test::Pump();
   EXPECT_TRUE(Targets().empty());
 }
