@@ -229,6 +229,11 @@ TEST_F(ReportsTest, ReadersCoerceArgumentsAndSurfaceComponentFailures) {
     EXPECT_EQ(result.bstrVal, u"stale");
   }
   EXPECT_EQ(events.Logs(0).size(), 2u);
+  // Only the readers' own calls take their direct path.
+  VARIANT longs[2] = {VARIANT(int32_t{5}), VARIANT(int32_t{7})};
+  EXPECT_EQ(ctrl->Invoke(6, DISPATCH_PROPERTYGET, longs, &result), DISP_E_MEMBERNOTFOUND);
+  ASSERT_EQ(ctrl->Invoke(17, DISPATCH_METHOD, longs, &result), S_OK);  // SetOrderInfoValue
+  EXPECT_EQ(result.vt, VT_EMPTY);
   VARIANT values[2] = {VARIANT(int32_t{5}), VARIANT(int32_t{7})};
   ASSERT_EQ(ctrl->Invoke(7, DISPATCH_METHOD, values, &result), S_OK) << "overseas orders read their object";
   EXPECT_DOUBLE_EQ(result.dblVal, 5000.25);
