@@ -161,8 +161,9 @@ void VARIANT::Release() noexcept {
 void VARIANT::StealFrom(VARIANT& other) noexcept {
   vt = other.vt;
   std::memcpy(&llVal, &other.llVal, sizeof(llVal));
-  bstrVal = std::move(other.bstrVal);
-  pdispVal = std::move(other.pdispVal);
+  // Most values carry neither text nor an interface: skip what both sides lack.
+  if (!bstrVal.empty() || !other.bstrVal.empty()) bstrVal = std::move(other.bstrVal);
+  if (pdispVal || other.pdispVal) pdispVal = std::move(other.pdispVal);
   other.vt = VT_EMPTY;
   other.llVal = 0;
 }
