@@ -11,7 +11,6 @@
 namespace kdx {
 namespace {
 
-constexpr int kRecordBufferSize = 8192;  // decoded line, terminator included
 constexpr int kStatusField = 0;
 constexpr int kCodeField = 68;
 constexpr int kMessageField = 69;
