@@ -129,6 +129,15 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   // Downloads the overseas product list into the m_mapOb* tables; a message box on failure.
   void LoadObProductTable();
 
+  // The order conversions. Ticket fields read empty or 0.0 when unset.
+  CString OrderInfoString(long nField) const;
+  double OrderInfoValue(long nField) const;
+  // Rewrites ticket fields 2, 12, 13, 16 and 17 from a uniform symbol of the kind; 1 when
+  // recognised, 0 (ticket untouched) when not. strDisplaySymbol gets an overseas symbol's display form.
+  long ConvertSymbol(const CString& strSymbol, long nKind, CString& strDisplaySymbol);
+  // Ticket texts 11 and 40 to 48 packed as ORDER_KEY.
+  CString BuildOrderKey() const;
+
   // Members, in declaration order; the units of the control use them directly.
   std::unique_ptr<CORVOMNIDEALAPI> m_pTradeApi;
   int32_t m_bTestMode = 0;

@@ -5,8 +5,5 @@
 namespace kdx {
 
 long CORV_Velmar_KDXCtrl::ProcessOrder() { return 0; }
-void CORV_Velmar_KDXCtrl::ClearOrder() {}
-void CORV_Velmar_KDXCtrl::SetOrderInfoString(long, const CString&) {}
-void CORV_Velmar_KDXCtrl::SetOrderInfoValue(long, double) {}
 
 }  // namespace kdx

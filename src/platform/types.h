@@ -16,6 +16,11 @@ using LPARAM = intptr_t;
 using LRESULT = intptr_t;
 using DISPID = int32_t;
 using HRESULT = int32_t;
+using COLORREF = DWORD;
+
+constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
+  return static_cast<COLORREF>(r) | (static_cast<COLORREF>(g) << 8) | (static_cast<COLORREF>(b) << 16);
+}
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
