@@ -198,6 +198,7 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   CString LogUrl(const CString& strUrl) const;
 
  private:
+  friend long RunSubmitter(class COrderContext& order);
   // Taken before firing an event; afterwards tells whether the control still exists and still
   // holds the same log-in (the host may log in, log out or destroy the control in its handler).
   class CFireGuard {

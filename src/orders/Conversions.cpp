@@ -126,6 +126,16 @@ CString StockPriceFlag(const CString& strFlag) {
 
 CString FuturesPriceFlag(const CString& strFlag) { return strFlag.CompareNoCase(u"M") == 0 ? u"1" : u"0"; }
 
+CString StrikeThousandthsText(int64_t thousandths) {
+  // Below 1 the places still need a whole part: 500 gives "0.500".
+  const uint64_t magnitude = thousandths < 0 ? 0 - static_cast<uint64_t>(thousandths) : static_cast<uint64_t>(thousandths);
+  std::string digits = std::to_string(magnitude);
+  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
+  digits.insert(digits.size() - 3, 1, '.');
+  if (thousandths < 0) digits.insert(0, 1, '-');
+  return CString(std::u16string(digits.begin(), digits.end()));
+}
+
 CString FormatScaledPrice(int64_t value, int decimals) {
   // Negative prices (spreads) keep their sign in front of the same trimmed digits.
   const bool negative = value < 0;

@@ -46,6 +46,9 @@ CString StockPriceFlag(const CString& strFlag);
 // Futures and options: "1" for market ("M" in any case), else "0" (limit).
 CString FuturesPriceFlag(const CString& strFlag);
 
+// A strike in thousandths with all three places: 9500000 gives "9500.000".
+CString StrikeThousandthsText(int64_t thousandths);
+
 // A scaled price with `decimals` places, trimmed: 12500 with 3 gives "12.5", 0 gives "0".
 CString FormatScaledPrice(int64_t value, int decimals);
 
