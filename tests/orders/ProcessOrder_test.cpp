@@ -391,3 +391,41 @@ TEST_F(ProcessOrderTest, FailedComponentCallFailsTheAutomationCall) {
 
 }  // namespace
 }  // namespace kdx
+
+namespace kdx {
+namespace {
+
+// The host may log out, or destroy the control, in its handler of the order line, and events
+// keep arriving while the dialog waits: nothing is sent to a log-in that has ended, and
+// nothing touches a control that is gone.
+TEST_F(ProcessOrderTest, HostActionsDuringTheOrderAreRespected) {
+  ctrl->m_bOrderPrompt = 0;
+  const DWORD cookie = ctrl->FindConnectionPoint()->Advise(test::OnEvent(kdxevent::Log, [&](auto args) {
+    if (args[0].lVal == 2) Call(u"Logout");
+  }));
+  EXPECT_EQ(Place(kStock), 0);
+  EXPECT_EQ(events.Logs(0), Strings{"StkOrder NOT SENT ! not logged in"});
+  EXPECT_TRUE(Api().Orders().empty());
+  ctrl->FindConnectionPoint()->Unadvise(cookie);
+
+  LogIn("RocID=KG_A1\n");
+  const auto api = sim::SimTradeApi::Last();
+  ctrl->FindConnectionPoint()->Advise(test::OnEvent(kdxevent::Log, [&](auto) { ctrl.reset(); }));
+  for (const auto& [field, value] : kStock) {
+    if (const auto* text = std::get_if<const char16_t*>(&value)) ctrl->SetOrderInfoString(field, *text);
+  }
+  EXPECT_EQ(ctrl->ProcessOrder(), 0);  // the control is gone when it returns
+  EXPECT_EQ(ctrl, nullptr);
+  EXPECT_TRUE(api->Orders().empty());
+}
+
+TEST_F(ProcessOrderTest, EventsAreHandledWhileTheDialogWaits) {
+  SetConfirmPresenter(std::make_shared<ScriptedConfirmPresenter>(std::deque<int>{IDCANCEL}, true));
+  ctrl->m_bOrderPrompt = 1;
+  Api().AddOrder(Market::Domestic, 1, 0, Existing(Product::Stock, u"A0001", 600, 3));
+  EXPECT_EQ(Place(kStock), -100);
+  EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "Log(1,StkOrder CANCELED !)"}));
+}
+
+}  // namespace
+}  // namespace kdx

@@ -49,7 +49,7 @@ TEST_F(OrderTicket, ConvertsSymbols) {
   ctrl->m_mapObProductCode = {{u"F|CME|NQ|201503|0|0", u"NQ1"}, {u"F|CME|ES|201503|0|0", u"ES1"}, {u"F|CBT|ZC|201503|0|0", u"ZC1"}};
   ctrl->m_mapObExchange = {{u"F|CME|NQ|201503|0|0", u"CME2"}, {u"F|CME|ES|201503|0|0", u"CME3"}};
   ctrl->m_mapObDisplaySymbol = {{u"F|CME|NQ|201503|0|0", u"Nasdaq"}};
-  const CString longCode(u'A', 250);
+  const CString longCode(u'A', 250), longPart = longCode.Left(247);
   struct Case {
     CString symbol;
     long kind, result;
@@ -62,7 +62,7 @@ TEST_F(OrderTicket, ConvertsSymbols) {
       {u"orv.TWS.2330", 1, 0, u"-", u"-", u"-", u"-", -1, u"-"},
       {u"ORV.TWF.2330", 1, 0, u"-", u"-", u"-", u"-", -1, u"-"},
       {u"ORV.TWS", 1, 0, u"-", u"-", u"-", u"-", -1, u"-"},
-      {u"ORV.TWS." + longCode, 1, 1, longCode.Left(247).GetString(), u"-", u"-", u"-", -1, u"-"},
+      {u"ORV.TWS." + longCode, 1, 1, longPart.GetString(), u"-", u"-", u"-", -1, u"-"},
       {u"ORV.TWF.TXF.201503", 2, 1, u"TXF", u"TW", u"201503", u"-", -1, u"-"},
       {u"ORV.TWF.TXF", 2, 0, u"-", u"-", u"-", u"-", -1, u"-"},
       {u"ORV.CME.NQ.201503", 2, 1, u"NQ1", u"CME2", u"201503", u"-", -1, u"Nasdaq"},
