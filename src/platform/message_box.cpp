@@ -13,7 +13,7 @@ std::shared_ptr<MessageBoxPresenter>& CurrentPresenter() {
 }  // namespace
 
 int ScriptedMessageBoxPresenter::Show(WindowHandle, const MessageBoxRequest& request) {
-  shown_.push_back(request);
+  RecordShowing(shown_, request);
   return answer_;
 }
 

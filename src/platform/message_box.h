@@ -38,7 +38,18 @@ class MessageBoxPresenter {
   virtual int Show(WindowHandle owner, const MessageBoxRequest& request) = 0;
 };
 
-// Answers every box with a fixed button and remembers what it was asked.
+// The most a scripted presenter remembers: an unattended host may run for months.
+inline constexpr std::size_t kMaxRecordedShowings = 1000;
+
+// Keeps the newest showings, dropping the older half when full.
+template <class T>
+void RecordShowing(std::vector<T>& shown, const T& request) {
+  if (shown.size() >= kMaxRecordedShowings) shown.erase(shown.begin(), shown.begin() + kMaxRecordedShowings / 2);
+  shown.push_back(request);
+}
+
+// Answers every box with a fixed button and remembers what it was asked (the newest
+// kMaxRecordedShowings at least).
 class ScriptedMessageBoxPresenter : public MessageBoxPresenter {
  public:
   explicit ScriptedMessageBoxPresenter(int answer = IDOK) : answer_(answer) {}

@@ -54,7 +54,7 @@ int DisplayWidth(std::u16string_view text) {
 }
 
 int ScriptedConfirmPresenter::Show(const ConfirmRequest& request) {
-  shown_.push_back(request);
+  RecordShowing(shown_, request);
   if (pump_) MessageLoop::ForCurrentThread().RunPending();
   if (answers_.empty()) return IDOK;
   const int answer = answers_.front();

@@ -41,7 +41,8 @@ class ConfirmPresenter {
   virtual int Show(const ConfirmRequest& request) = 0;
 };
 
-// Answers from a queue (IDOK once it is empty) and remembers every dialog it was shown.
+// Answers from a queue (IDOK once it is empty) and remembers the dialogs it was shown (the
+// newest kMaxRecordedShowings at least).
 class ScriptedConfirmPresenter : public ConfirmPresenter {
  public:
   explicit ScriptedConfirmPresenter(std::deque<int> answers = {}, bool pumpMessages = false)

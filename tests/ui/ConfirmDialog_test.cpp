@@ -198,3 +198,16 @@ TEST_F(TerminalTest, RunsTheThreadsMessagesWhileWaiting) {
 
 }  // namespace
 }  // namespace kdx
+
+namespace kdx {
+namespace {
+
+TEST(ScriptedConfirmPresenter, RemembersTheNewestShowingsOnly) {
+  ScriptedConfirmPresenter presenter;
+  for (std::size_t i = 0; i <= kMaxRecordedShowings; ++i) presenter.Show({FormatString(u"%d", static_cast<int>(i)), 0, {}, {}});
+  EXPECT_EQ(presenter.Shown().size(), kMaxRecordedShowings / 2 + 1);
+  EXPECT_EQ(presenter.Shown().back().title, FormatString(u"%d", static_cast<int>(kMaxRecordedShowings)));
+}
+
+}  // namespace
+}  // namespace kdx
