@@ -71,6 +71,7 @@ TEST_F(OrderTicket, ConvertsSymbols) {
       {u"ORV.CME.NQ", 2, 0, u"-", u"-", u"-", u"-", -1, u"-"},
       {u"ORV.TWF.TXO.201503.C.9500", 3, 1, u"TXO", u"TW", u"201503", u"C", 9500, u"-"},
       {u"ORV.TWF.TFO.201503.P.750.5\r\n9", 3, 1, u"TFO", u"TW", u"201503", u"P", 750.5, u"-"},
+      {u"ORV.TWF.TFO.201503.P.750.5.3", 3, 1, u"TFO", u"TW", u"201503", u"P", 750.5, u"-"},
       {u"ORV.TWF.TXO.201503.C.x1", 3, 1, u"TXO", u"TW", u"201503", u"C", 0, u"-"},
       {u"ORV.TWF.TXO.201503.C", 3, 0, u"-", u"-", u"-", u"-", -1, u"-"},
       {u"ORV.CME.TXO.201503.C.1", 3, 0, u"-", u"-", u"-", u"-", -1, u"-"},
@@ -91,7 +92,10 @@ TEST_F(OrderTicket, ConvertsSymbols) {
 TEST_F(OrderTicket, PacksTheOrderKey) {
   const std::pair<std::vector<std::pair<long, const char16_t*>>, const char16_t*> cases[] = {
       {{{11, u"abc"}, {42, u"x,y"}}, u"[!@0]abc[!@3]x%$&y"}, {{{48, u"z"}}, u"[!@9]z"},
-      {{{40, u"a"}, {47, u"b"}, {12, u"c"}}, u"[!@1]a[!@8]b"}, {{}, u""}};
+      {{{48, u"9"}, {47, u"8"}, {46, u"7"}, {45, u"6"}, {44, u"5"}, {43, u"4"}, {42, u"3"}, {41, u"2"}, {40, u"1"},
+        {12, u"c"}, {11, u"0"}},
+       u"[!@0]0[!@1]1[!@2]2[!@3]3[!@4]4[!@5]5[!@6]6[!@7]7[!@8]8[!@9]9"},
+      {{}, u""}};
   for (const auto& [fields, expected] : cases) {
     Call(u"ClearOrder");
     for (const auto& [field, text] : fields) Text(field, text);
