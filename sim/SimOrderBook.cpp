@@ -179,7 +179,8 @@ bool SimTradeApi::FillBookedOrder(std::u16string_view orderNo, long quantity, do
   fill.Number(364, units);
   const long averageField = overseas ? 454 : 366;
   const double fillPrice = fill.number[overseas ? 257 : 151];
-  const double average = std::round((booking.state.number[averageField] * filled + fillPrice * units) / (filled + units));
+  const double average =
+      std::round((booking.state.number[averageField] * filled + fillPrice * units) / (filled + units));
   SimRow changes;
   changes.Number(364, filled + units).Number(156, remaining - units).Number(averageField, average);
   changes.Number(352, units == remaining ? kStatusFilled : kStatusPartFilled);

@@ -281,8 +281,9 @@ TEST_F(OrderBook, FillsChangeTheOrderAndAddAFillRow) {
     ASSERT_EQ(Order(overseas ? kOB : kStk, order), 0);
     test::Pump();
     raised.clear();
+    const std::u16string unknown = u"X0001";
     for (const auto& [number, quantity, price] : {std::tuple(no, all + 1, 600.0), std::tuple(no, 0L, 600.0),
-                                                  std::tuple(no, 1L, std::nan("")), std::tuple(std::u16string(u"X0001"), 1L, 600.0)})
+                                                  std::tuple(no, 1L, std::nan("")), std::tuple(unknown, 1L, 600.0)})
       EXPECT_FALSE(api->FillBookedOrder(number, quantity, price));
     ASSERT_TRUE(api->FillBookedOrder(no, 1, 600.7));
     Expect(market, 1, 0, SimRow().Number(364, unit).Number(156, (all - 1) * unit)
