@@ -22,7 +22,8 @@ constexpr std::pair<std::u16string_view, std::u16string_view> kFillMarkets[] = {
     {u"01", u"02"}, {u"03", u"04"}, {u"09", u"10"}, {u"05", u"06"}, {u"07", u"08"}};
 
 std::u16string MarketCode(const SimOrderSpec& s, bool fill) {
-  const std::u16string_view order = !s.market.empty() ? s.market : IsStock(s) ? u"01" : IsOption(s) ? u"07" : u"05";
+  const std::u16string_view product = IsStock(s) ? u"01" : IsOption(s) ? u"07" : u"05";
+  const std::u16string_view order = s.market.empty() ? product : std::u16string_view(s.market);
   if (fill)
     for (const auto& [o, f] : kFillMarkets)
       if (o == order) return std::u16string(f);
