@@ -201,7 +201,8 @@ class SimTradeApi : public DispatchObject,
   struct Booking;
   long BookOrder(const SimOrder& order);
   void BookChange(const SimOrder& order);
-  // The next row of (market, kind) past every row in the table or booked; -1 when none is left.
+  // Takes the next row of (market, kind), past every row of its table and every one handed out;
+  // -1 when none is left.
   long FreeRow(Market market, long kind);
 
   void Schedule(PendingEvent event, Delivery when);
