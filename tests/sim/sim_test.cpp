@@ -290,7 +290,7 @@ TEST_F(OrderBook, FillsChangeTheOrderAndAddAFillRow) {
                              .Number(average, std::round(600.7 * scale)).Number(352, kStatusPartFilled));
     Expect(market, 2, 0, SimRow().Text(147, no).Text(5, order.at(35).bstrVal).Text(148, order.at(7).bstrVal)
                              .Text(overseas ? 114 : 85, order.at(6).bstrVal).Text(353, overseas ? u"-" : u"04")
-                             .Number(364, unit).Number(overseas ? 257 : 151, std::round(600.7 * scale)));
+                             .Number(364, unit).Number(156, 0).Number(overseas ? 257 : 151, std::round(600.7 * scale)));
     ASSERT_TRUE(api->FillBookedOrder(no, all - 1, 601));
     Expect(market, 1, 0, SimRow().Number(364, all * unit).Number(156, 0).Number(352, kStatusFilled)
                              .Number(average, std::round((600.7 + 601 * (all - 1)) / all * scale)));
