@@ -1,8 +1,10 @@
 // Report rows as a broker's component fills them: every field code the order and fill
 // reports read, with realistic values for stocks, futures, options, spreads and overseas
-// futures. Tests and the demo start from these and change what a case is about.
+// futures. Tests and the demo start from these and change what a case is about; the
+// component builds its booked orders' rows with them too.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "sim/SimTradeApi.h"
@@ -10,6 +12,11 @@
 namespace kdx::sim {
 
 enum class Product { Stock, Futures, Option, FuturesSpread, OptionSpread, Overseas };
+
+// Status codes (field 352) of the rows. From 50 on, the reports tell accepted, partly filled,
+// filled and cancelled apart by the remaining and filled quantities; the codes differ only
+// for hosts that read the code itself.
+inline constexpr long kStatusAccepted = 50, kStatusPartFilled = 51, kStatusFilled = 52, kStatusCancelled = 60;
 
 struct SimOrderSpec {
   Product product = Product::Stock;
@@ -20,6 +27,12 @@ struct SimOrderSpec {
   double price = 600;  // in price units
   long quantity = 1;   // lots or contracts; a stock row holds shares (x 1000)
   std::u16string note;
+  // The order table's market code (field 353, domestic only): "01", "03", "09", "05" or "07";
+  // the product's when empty. Fill rows get the fill table's code for the same market.
+  std::u16string market;
+  // Contract and order-condition fields (symbol, month, strike, 149, 150, 153, 163, 218, ...);
+  // the product's sample contract when not given.
+  std::optional<SimRow> contract;
 };
 
 // A new, accepted order: status 50, nothing filled.

@@ -309,8 +309,15 @@ HRESULT SimTradeApi::TakeOrder(DISPID id, const std::u16string& name, bool reduc
   }
   SafeArrayUnaccessData(psa);
 
-  orders_.push_back(std::move(taken));
-  const long answer = config_.onOrder ? config_.onOrder(orders_.back()) : config_.orderResult;
+  orders_.push_back(taken);
+  long answer = config_.onOrder ? config_.onOrder(orders_.back()) : config_.orderResult;
+  if (answer == 0 && config_.bookOrders) {
+    if (reduce) {
+      BookChange(taken);
+    } else {
+      answer = BookOrder(taken);
+    }
+  }
   return Answer(result, Long(answer));
 }
 

@@ -67,6 +67,9 @@ struct SimConfig {
   // What the order methods return, unless onOrder answers instead.
   long orderResult = 0;
   std::function<long(const SimOrder&)> onOrder;
+  // Orders answered 0 become rows of the order tables, and reduces, cancels and price changes
+  // answered 0 change those rows, as a broker's component would report them.
+  bool bookOrders = true;
   // Log-in level fields (kind 1, row -1): 34 log-in id, 35 password, 214 group list.
   SimFields loginData{{34, u"A123456789"}, {35, u"pass1234"}, {214, u""}};
   // Account rows (kind 1): 1 branch, 5 account, 39 customer account, 59 account type,
@@ -103,6 +106,11 @@ class SimTradeApi : public DispatchObject,
  public:
   // GetStatus values.
   static constexpr long kDisconnected = 0, kConnecting = 1, kLoggedIn = 2;
+  // Kinds of the rows booked from accepted orders and of their fills, in either market.
+  static constexpr long kBookedOrderKind = 1, kBookedFillKind = 2;
+  // What a new order is answered instead of 0 when its table has no free row left: the
+  // reports' record keys hold rows 0 to 99999 only.
+  static constexpr long kBookFull = -900;
 
   // Belongs to the calling thread: its events are posted to that thread's loop. Use Create
   // (or Register) so that the instance is counted and reachable through Last().
@@ -155,6 +163,12 @@ class SimTradeApi : public DispatchObject,
   void RemoveOrder(Market market, long kind, long row, Delivery when = Delivery::Posted);
   void AddFill(Market market, long kind, long row, SimRow data, Delivery when = Delivery::Posted);
   void ChangeFill(Market market, long kind, long row, const SimRow& changes, Delivery when = Delivery::Posted);
+  // Fills an order booked from an order method: a new fill row and the order row's filled and
+  // remaining quantities, average price and status, raised as order changed then fill new.
+  // quantity in lots (shares for an odd-lot stock order) or contracts, price in price units.
+  // False, with nothing changed, for an unknown order, a quantity not above 0 or above the
+  // remaining quantity, a price that is not finite, or a full fill table.
+  bool FillBookedOrder(std::u16string_view orderNo, long quantity, double price);
 
  private:
   class CallScope;
@@ -184,6 +198,13 @@ class SimTradeApi : public DispatchObject,
   const RowTable& TableOf(Market market) const { return market == Market::Domestic ? domestic_ : overseas_; }
   void MergeRow(Market market, long kind, long row, const SimRow& changes);
 
+  struct Booking;
+  long BookOrder(const SimOrder& order);
+  void BookChange(const SimOrder& order);
+  // Takes the next row of (market, kind), past every row of its table and every one handed out;
+  // -1 when none is left.
+  long FreeRow(Market market, long kind);
+
   void Schedule(PendingEvent event, Delivery when);
   void ScheduleRow(Market market, DISPID domestic, DISPID overseas, long kind, long row, std::function<void()> apply,
                    Delivery when);
@@ -198,6 +219,10 @@ class SimTradeApi : public DispatchObject,
   RowTable domestic_;
   RowTable overseas_;
   long nextRecordNumber_ = 1;
+  // Booked orders by order number; their rows as booked, ahead of the events still queued.
+  std::map<std::u16string, std::shared_ptr<Booking>, std::less<>> booked_;
+  std::map<std::pair<Market, long>, long> nextRow_;
+  long nextOrderNo_ = 1;
   std::deque<PendingEvent> pending_;
   // Shared with the call scopes, which outlive the object when it is released inside a call.
   std::shared_ptr<int> depth_ = std::make_shared<int>(0);

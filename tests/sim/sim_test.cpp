@@ -5,12 +5,20 @@
 // (they must see an instance left alive and one released inside its own call).
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <map>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "common/control_util.h"
 #include "platform/class_factory.h"
+#include "platform/safearray.h"
 #include "queries/HttpQuery.h"
+#include "sim/SimRows.h"
 #include "sim/SimTradeApi.h"
 #include "sim/SimWebServices.h"
 #include "sim/record_encoder.h"
@@ -69,12 +77,12 @@ TEST(SimWebServices, GarbageLinesHideRecordsOnlyFromACarelessReader) {
   EXPECT_GT(hidden, 0);
 }
 
-// Lets go of the component inside its event.
-struct Releaser : IDispatch {
-  explicit Releaser(std::shared_ptr<SimTradeApi>& held) : api(held) {}
+// A sink for every event of the component.
+struct Sink : IDispatch {
+  explicit Sink(std::function<void(DISPID, std::span<VARIANT>)> f) : on(std::move(f)) {}
   HRESULT GetIDsOfNames(std::u16string_view, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-  HRESULT Invoke(DISPID, WORD, std::span<VARIANT>, VARIANT*) override { return api.reset(), S_OK; }
-  std::shared_ptr<SimTradeApi>& api;
+  HRESULT Invoke(DISPID id, WORD, std::span<VARIANT> args, VARIANT*) override { return on(id, args), S_OK; }
+  std::function<void(DISPID, std::span<VARIANT>)> on;
 };
 
 TEST(SimTradeApi, FactoryCountsInstancesAndDetectsReleaseInsideOwnCall) {
@@ -87,7 +95,7 @@ TEST(SimTradeApi, FactoryCountsInstancesAndDetectsReleaseInsideOwnCall) {
   EXPECT_EQ(std::tuple(SimTradeApi::CreatedCount(), SimTradeApi::AliveCount(), api == object),
             std::tuple(1, aliveBefore + 1, true));
   object.reset();
-  api->FindConnectionPoint()->Advise(std::make_shared<Releaser>(api));
+  api->FindConnectionPoint()->Advise(std::make_shared<Sink>([&](DISPID, std::span<VARIANT>) { api.reset(); }));
   api->StatementChanged();
   api->MarketDate(u"FUT000OPEN");  // still queued when the component goes: dies with it
   test::Pump();
@@ -95,6 +103,204 @@ TEST(SimTradeApi, FactoryCountsInstancesAndDetectsReleaseInsideOwnCall) {
             std::tuple(nullptr, nullptr, 1, aliveBefore));
   SimTradeApi::ResetCounters();
   SimTradeApi::Unregister();
+}
+
+
+using Elements = std::map<std::size_t, VARIANT>;
+using RowEvent = std::tuple<DISPID, long, long>;
+constexpr long kNewOrder = std::numeric_limits<long>::min();  // no first argument
+constexpr DISPID kStk = omnideal::StkOrder, kFut = omnideal::FutOrder, kOpt = omnideal::OptOrder,
+                 kOB = omnideal::OBFutOrder;
+
+// A fresh component whose raised events are kept as (event, kind, row).
+class OrderBook : public testing::Test {
+ protected:
+  OrderBook() { Fresh(); }
+  void Fresh() {
+    api = SimTradeApi::Create();
+    raised.clear();
+    api->FindConnectionPoint()->Advise(std::make_shared<Sink>(
+        [this](DISPID id, std::span<VARIANT> a) { raised.emplace_back(id, a[0].lVal, a[1].lVal); }));
+  }
+  // Calls an order method with an array holding these elements, the others empty.
+  long Order(DISPID id, const Elements& elements, long quantity = kNewOrder) {
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 0, kOrderFieldCount);
+    for (auto [i, value] : elements) {
+      LONG at = static_cast<LONG>(i);
+      EXPECT_EQ(SafeArrayPutElement(psa, &at, &value), S_OK);
+    }
+    VARIANT array = VARIANT::Array(psa), result;
+    std::vector<VARIANT> args{VARIANT::ByRef(&array)};
+    if (quantity != kNewOrder) args.insert(args.begin(), VARIANT(static_cast<int32_t>(quantity)));
+    EXPECT_EQ(api->Invoke(id, DISPATCH_METHOD, args, &result), S_OK);
+    return result.lVal;
+  }
+  // After the queued events: the row has every field of `expected` ("-" and -1: absent).
+  void Expect(Market market, long kind, long row, const SimRow& expected) {
+    test::Pump();
+    const SimRow* found = api->FindRow(market, kind, row);
+    ASSERT_TRUE(found) << kind << "," << row;
+    for (const auto& [field, text] : expected.text)
+      EXPECT_EQ(found->text.contains(field) ? found->text.at(field) : u"-", text) << field;
+    for (const auto& [field, number] : expected.number)
+      EXPECT_EQ(found->number.contains(field) ? found->number.at(field) : -1, number) << field;
+  }
+
+  // The overseas row events are the domestic ones' DISPIDs + 10.
+  static RowEvent Row(DISPID domestic, bool overseas, long kind, long row) {
+    return {overseas ? domestic + 10 : domestic, kind, row};
+  }
+
+  std::shared_ptr<SimTradeApi> api;
+  std::vector<RowEvent> raised;
+};
+
+const Elements kStock{{2, u"9A95"}, {3, u"0012345"}, {35, u"9A950012345"}, {6, u"2330"}, {7, u"B"}, {8, u"1"},
+                      {9, u"N"},    {10, u"0"},      {11, 600500},           {12, 3000},   {13, u"k"}, {23, u"O"}};
+const Elements kFutures{{35, u"F1"}, {6, u"TXF"}, {7, u"S"},       {8, u"I"},  {10, u"1"},
+                        {11, 0},     {12, 5},     {14, u"C"}, {15, u"202612"}, {26, u"N"}};
+const Elements kOption{{6, u"TXO"}, {12, 2}, {15, u"202503"}, {16, u"P"}, {17, 9500000}, {11, 55000}};
+const Elements kOverseas{{35, u"OB1"}, {6, u"ES"},          {7, u"S"},   {12, 2},
+                         {11, u"5001500000"}, {25, u"4900000000"}, {24, u"CME"}};
+
+// Booked only when answered 0 with booking on, raised after the call, past the rows there.
+// Nothing the array holds brings the component down: what can be read is booked, an order
+// without a readable positive quantity is not, and a full table answers instead of booking.
+TEST_F(OrderBook, AcceptedNewOrdersBecomeRows) {
+  const struct {
+    DISPID method;
+    Elements elements;
+    SimRow fields;  // no numbers: nothing booked
+    long answer = 0;
+  } cases[] = {
+      {kStk, kStock, SimRow().Text(1, u"9A95").Text(39, u"0012345").Text(5, u"9A950012345").Text(85, u"2330")
+           .Text(148, u"B").Text(149, u"1").Text(153, u"N").Text(150, u"0").Text(201, u"k").Text(353, u"03")
+           .Text(147, u"S0001").Text(143, u"S0001").Number(151, 600500).Number(156, 3000).Number(361, 3000)
+           .Number(364, 0).Number(352, kStatusAccepted)},
+      {kFut, kFutures, SimRow().Text(5, u"F1").Text(114, u"TXF").Text(115, u"202612").Text(148, u"S").Text(149, u"I")
+           .Text(150, u"1").Text(163, u"C").Text(220, u"N").Text(353, u"05").Text(147, u"F0001").Text(208, u"F0001")
+           .Text(85, u"-").Number(151, 0).Number(156, 5)},
+      {kOpt, kOption, SimRow().Text(114, u"TXO").Text(116, u"P").Text(353, u"07").Text(208, u"O0001")
+           .Number(117, 9500000).Number(151, 55000).Number(361, 2)},
+      {kOB, kOverseas, SimRow().Text(5, u"OB1").Text(114, u"ES").Text(218, u"CME").Text(147, u"B0001")
+           .Text(208, u"B0001").Text(353, u"-").Number(151, 5001500000).Number(219, 4900000000).Number(156, 2)
+           .Number(205, 2).Number(352, kStatusAccepted)},
+      {kStk, {{12, u"12"}, {6, 2330}, {35, std::u16string(5000, u'x')}}, SimRow().Text(85, u"-").Text(5, u"")
+           .Number(156, 12)},
+      {kOB, {{12, 1}, {11, u"1e5"}, {25, u"-"}, {17, u"-25"}}, SimRow().Number(151, 0).Number(219, 0)
+           .Number(117, -25)},
+      {kStk, {{12, 0}}, {}},
+      {kFut, {{12, 2.0}}, {}},
+      {kFut, {{12, u"-3"}}, {}},
+      {kFut, {{12, u"1234567890123456789"}}, {}},
+      {kStk, kStock, {}, SimTradeApi::kBookFull},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    Fresh();
+    api->SetRow(Market::Domestic, 1, c.answer == SimTradeApi::kBookFull ? 99999 : 4, {});
+    api->SetRow(Market::Overseas, 1, 6, {});
+    api->Config().orderResult = -5;
+    EXPECT_EQ(Order(c.method, c.elements), -5);
+    api->Config().orderResult = 0;
+    api->Config().bookOrders = false;
+    EXPECT_EQ(Order(c.method, c.elements), 0);
+    api->Config().bookOrders = true;
+    EXPECT_EQ(Order(c.method, c.elements), c.answer);
+    EXPECT_TRUE(raised.empty());
+    const bool overseas = c.method == kOB, booked = !c.fields.number.empty();
+    if (booked) Expect(overseas ? Market::Overseas : Market::Domestic, 1, overseas ? 7 : 5, c.fields);
+    test::Pump();
+    EXPECT_EQ(raised, booked ? std::vector{Row(omnideal::EvOrderNew, overseas, 1, overseas ? 7 : 5)}
+                             : std::vector<RowEvent>{});
+  }
+}
+
+// Fields without an expected value stay as booked; with none, no event is raised.
+TEST_F(OrderBook, ReducesCancelsAndPriceChanges) {
+  const struct {
+    DISPID order;
+    const Elements& elements;
+    long quantity;
+    Elements change;
+    std::optional<double> remaining, price = {}, stop = {};
+    DISPID reduce = DISPID_UNKNOWN;  // the order method's own when unknown
+  } cases[] = {
+      {kStk, kStock, 9, {{30, 1000}}, 2000},
+      {kStk, kStock, 9, {{30, 5000}}, 0},
+      {kStk, kStock, 1, {{30, 0}}, 0},
+      {kStk, kStock, 1, {{30, -1000}}, {}},
+      {kStk, kStock, 1, {{30, u"x"}}, {}},
+      {kStk, kStock, 0, {}, {}, {}, {}, omnideal::ReduceFutOrder},  // not its market's method
+      {kFut, kFutures, 2, {}, 3},
+      {kFut, kFutures, 0, {{30, 5}}, 0},
+      {kOpt, kOption, 1, {{30, 2}}, 1},
+      {kOpt, kOption, -1, {}, {}},
+      {kOB, kOverseas, 0, {{30, 2}, {31, 3}}, {}},
+      {kOB, kOverseas, 0, {{30, 1}, {31, 1}}, 1},
+      {kOB, kOverseas, 0, {{30, 2}, {31, 0}}, 0},
+      {kOB, kOverseas, 0, {{31, 0}}, {}},
+      {kOB, kOverseas, 2, {{30, 0}, {31, 2}, {11, u"-5100000000"}, {25, u"0"}}, {}, -5100000000, 0},
+      {kOB, kOverseas, 2, {{30, 0}, {11, u"12x"}, {25, u"4800000000"}}, {}, {}, 4800000000},
+      {kOB, kOverseas, 2, {{30, 0}, {11, 1.5}, {25, u""}}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.order << " " << c.quantity << " " << c.remaining.value_or(-1));
+    Fresh();
+    ASSERT_EQ(Order(c.order, c.elements), 0);
+    test::Pump();
+    const bool overseas = c.order == kOB;
+    const Market market = overseas ? Market::Overseas : Market::Domestic;
+    const SimRow before = *api->FindRow(market, 1, 0);
+    raised.clear();
+    Elements change = c.change;
+    change[29] = VARIANT(before.text.at(147));
+    // The reduce methods' DISPIDs follow their order methods'.
+    const DISPID reduce = c.reduce != DISPID_UNKNOWN ? c.reduce : c.order + (c.order == kOB ? 1 : 4);
+    EXPECT_EQ(Order(reduce, change, c.quantity), 0);
+    EXPECT_EQ(Order(reduce, {{29, u"S0099"}, {30, 0}, {31, 0}}, 0), 0);  // unknown: changes nothing
+    test::Pump();
+    const SimRow* after = api->FindRow(market, 1, 0);
+    for (const auto& [field, value] : {std::pair(156, c.remaining), std::pair(151, c.price), std::pair(219, c.stop)})
+      EXPECT_EQ(after->number.contains(field) ? after->number.at(field) : -1,
+                value.value_or(before.number.contains(field) ? before.number.at(field) : -1)) << field;
+    EXPECT_EQ(after->number.at(352), c.remaining == 0.0 ? kStatusCancelled : kStatusAccepted);
+    const bool changed = c.remaining || c.price || c.stop;
+    EXPECT_EQ(raised, changed ? std::vector{Row(omnideal::EvOrderChanged, overseas, 1, 0)} : std::vector<RowEvent>{});
+  }
+}
+
+// A stock order of 3 lots and an overseas one of 2 contracts, each partly then fully filled.
+TEST_F(OrderBook, FillsChangeTheOrderAndAddAFillRow) {
+  for (const bool overseas : {false, true}) {
+    const Elements& order = overseas ? kOverseas : kStock;
+    const Market market = overseas ? Market::Overseas : Market::Domestic;
+    const long all = overseas ? 2 : 3, unit = overseas ? 1 : 1000, average = overseas ? 454 : 366;
+    const double scale = overseas ? 1e6 : 1e3;
+    const std::u16string no = overseas ? u"B0002" : u"S0001";
+    ASSERT_EQ(Order(overseas ? kOB : kStk, order), 0);
+    test::Pump();
+    raised.clear();
+    const std::u16string unknown = u"X0001";
+    for (const auto& [number, quantity, price] : {std::tuple(no, all + 1, 600.0), std::tuple(no, 0L, 600.0),
+                                                  std::tuple(no, 1L, std::nan("")), std::tuple(unknown, 1L, 600.0)})
+      EXPECT_FALSE(api->FillBookedOrder(number, quantity, price));
+    ASSERT_TRUE(api->FillBookedOrder(no, 1, 600.7));
+    Expect(market, 1, 0, SimRow().Number(364, unit).Number(156, (all - 1) * unit)
+                             .Number(average, std::round(600.7 * scale)).Number(352, kStatusPartFilled));
+    Expect(market, 2, 0, SimRow().Text(147, no).Text(5, order.at(35).bstrVal).Text(148, order.at(7).bstrVal)
+                             .Text(overseas ? 114 : 85, order.at(6).bstrVal).Text(353, overseas ? u"-" : u"04")
+                             .Number(364, unit).Number(156, 0).Number(overseas ? 257 : 151, std::round(600.7 * scale)));
+    ASSERT_TRUE(api->FillBookedOrder(no, all - 1, 601));
+    Expect(market, 1, 0, SimRow().Number(364, all * unit).Number(156, 0).Number(352, kStatusFilled)
+                             .Number(average, std::round((600.7 + 601 * (all - 1)) / all * scale)));
+    EXPECT_FALSE(api->FillBookedOrder(no, 1, 600));
+    EXPECT_EQ(Order(overseas ? omnideal::ReduceOBFutOrder : omnideal::ReduceStkOrder, {{29, no}, {30, 0}}, 0), 0);
+    test::Pump();
+    const RowEvent changed = Row(omnideal::EvOrderChanged, overseas, 1, 0);
+    EXPECT_EQ(raised, (std::vector{changed, Row(omnideal::EvFillNew, overseas, 2, 0), changed,
+                                   Row(omnideal::EvFillNew, overseas, 2, 1)}));
+  }
 }
 
 }  // namespace
