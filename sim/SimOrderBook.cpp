@@ -123,6 +123,9 @@ long SimTradeApi::BookOrder(const SimOrder& order) {
   data.Number(151, NumberAt(f, 11).value_or(0)).Number(156, *quantity).Number(361, *quantity);
   if (overseas) data.Number(205, *quantity).Number(219, NumberAt(f, 25).value_or(0));
   AddOrder(market, kBookedOrderKind, row, data);
+  // An overseas order is announced, then reported accepted by the exchange; hosts learn its
+  // number from that report.
+  if (overseas) ChangeOrder(market, kBookedOrderKind, row, {});
   booked_.emplace(spec.orderNo, std::move(booking));
   return 0;
 }

@@ -309,8 +309,8 @@ HRESULT SimTradeApi::TakeOrder(DISPID id, const std::u16string& name, bool reduc
   }
   SafeArrayUnaccessData(psa);
 
-  orders_.push_back(taken);
-  long answer = config_.onOrder ? config_.onOrder(orders_.back()) : config_.orderResult;
+  if (config_.recordCalls) orders_.push_back(taken);
+  long answer = config_.onOrder ? config_.onOrder(taken) : config_.orderResult;
   if (answer == 0 && config_.bookOrders) {
     if (reduce) {
       BookChange(taken);

@@ -60,7 +60,7 @@ struct SimConfig {
   std::u16string failTextA = u"E0001";
   std::u16string failTextB = u"Login refused";
   long connectResult = 0;  // 0 starts the log-in
-  // Whether calls are kept for Calls(); benchmarks turn it off.
+  // Whether calls and orders are kept for Calls() and Orders(); benchmarks turn it off.
   bool recordCalls = true;
   // Members and properties that fail with the given result (and an error description).
   std::map<DISPID, HRESULT> failingCalls;

@@ -429,3 +429,50 @@ TEST_F(ProcessOrderTest, EventsAreHandledWhileTheDialogWaits) {
 
 }  // namespace
 }  // namespace kdx
+
+namespace kdx {
+namespace {
+
+// A whole session in the simulator: orders of every kind placed with the dialog answered,
+// then followed, filled, reduced, cancelled and repriced through the reports.
+TEST_F(ProcessOrderTest, OrdersPlacedShowUpInTheReportsAndCanBeChanged) {
+  auto text = [&](long index, long field) { return Call(u"GetOrderString", {VARIANT(int32_t(index)), VARIANT(int32_t(field))}).bstrVal; };
+  auto value = [&](long index, long field) { return Call(u"GetOrderValue", {VARIANT(int32_t(index)), VARIANT(int32_t(field))}).dblVal; };
+  Api().Config().orderResult = 0;
+  ctrl->m_bOrderPrompt = 1;
+  for (const OrderCase* c : {&kNewOrders[0], &kNewOrders[3], &kNewOrders[6], &kNewOrders[4]}) {
+    std::vector<Field> ticket = c->ticket;
+    ticket.push_back({1, u"9A95-9A950012345"});  // the log-in's account
+    EXPECT_EQ(Place(ticket), 0);
+  }
+  test::Pump();
+  ASSERT_EQ(Call(u"GetOrderCount").lVal, 4);
+  std::u16string numbers[4];
+  for (long i = 0; i < 4; ++i) {
+    EXPECT_EQ(text(i, 11), u"委託成功") << i;
+    numbers[i] = text(i, 1);
+  }
+  EXPECT_EQ(value(0, 7), 600.5);
+  EXPECT_EQ(value(3, 7), 21000.25);
+
+  ASSERT_TRUE(Api().FillBookedOrder(numbers[0], 1, 600.5));
+  test::Pump();
+  EXPECT_EQ(Call(u"GetFillOrderCount").lVal, 1);
+  EXPECT_EQ(text(0, 11), u"部分成交");
+
+  events.Clear();
+  EXPECT_EQ(Place({{0, u"R"}, {18, numbers[0].c_str()}, {7, 1.0}}), 0);
+  EXPECT_EQ(Place({{0, u"C"}, {18, numbers[1].c_str()}}), 0);
+  EXPECT_EQ(Place({{0, u"M"}, {18, numbers[3].c_str()}, {6, 21001.5}, {30, u"N"}}), 0);
+  test::Pump();
+  EXPECT_EQ(value(0, 8), 0);  // 2 lots: 1 filled, 1 taken off
+  EXPECT_EQ(text(1, 11), u"委託刪單成功");
+  EXPECT_EQ(value(3, 7), 21001.5);
+  EXPECT_EQ(dialogs->Shown().size(), 6u);  // every order but the price change, which skipped it
+  EXPECT_EQ(events.Logs(2), (Strings{"(ReduceStkOrder)ORDER_NO=" + Utf16ToUtf8(numbers[0]),
+                                     "(ReduceFutOrder)ORDER_NO=" + Utf16ToUtf8(numbers[1]),
+                                     "(ModifyOBFutOrder)ORDER_NO=" + Utf16ToUtf8(numbers[3])}));
+}
+
+}  // namespace
+}  // namespace kdx

@@ -211,8 +211,10 @@ TEST_F(OrderBook, AcceptedNewOrdersBecomeRows) {
     const bool overseas = c.method == kOB, booked = !c.fields.number.empty();
     if (booked) Expect(overseas ? Market::Overseas : Market::Domestic, 1, overseas ? 7 : 5, c.fields);
     test::Pump();
-    EXPECT_EQ(raised, booked ? std::vector{Row(omnideal::EvOrderNew, overseas, 1, overseas ? 7 : 5)}
-                             : std::vector<RowEvent>{});
+    std::vector<RowEvent> expected;
+    if (booked) expected.push_back(Row(omnideal::EvOrderNew, overseas, 1, overseas ? 7 : 5));
+    if (booked && overseas) expected.push_back(Row(omnideal::EvOrderChanged, true, 1, 7));  // accepted
+    EXPECT_EQ(raised, expected);
   }
 }
 
