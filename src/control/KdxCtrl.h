@@ -13,6 +13,7 @@
 #include "platform/cstring.h"
 #include "platform/dispatch.h"
 #include "platform/message_window.h"
+#include "orders/OrderTicket.h"
 #include "record/field_record.h"
 #include "tradeapi/ORVOmniDealApi.h"
 
@@ -69,7 +70,7 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   CString GetStatementString(long nInfoType, long nIndex, long nField);
   double GetStatementValue(long nInfoType, long nIndex, long nField);
   void ClearOrder();
-  void SetOrderInfoString(long nField, const CString& strData);
+  void SetOrderInfoString(long nField, CString strData);
   void SetOrderInfoValue(long nField, double dbData);
   void SetSecurities(long nSecurityType, const CString& strSecurityName, long nSecurityValue);
   long GeneralQuery(const CString& strQueryName, const CString& strParam);
@@ -78,9 +79,9 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   double GetQueryValue(const CString& strQueryName, long nIndex, long nFieldIndex);
   void AboutBox();
 
-  // The report readers, which hosts call for every field of every row, skip the table's
-  // generic path when their arguments already have the declared types; everything else,
-  // and the results, are as the table gives them.
+  // The report readers and the ticket calls, which hosts make for every field, skip the
+  // table's generic path when their arguments already have the declared types; everything
+  // else, and the results, are as the table gives them.
   HRESULT Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VARIANT* result) override;
 
   // The default source interface: hosts advise their event sinks here.
@@ -130,7 +131,7 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   void LoadObProductTable();
 
   // The order conversions. Ticket fields read empty or 0.0 when unset.
-  CString OrderInfoString(long nField) const;
+  const CString& OrderInfoString(long nField) const;
   double OrderInfoValue(long nField) const;
   // Rewrites ticket fields 2, 12, 13, 16 and 17 from a uniform symbol of the kind; 1 when
   // recognised, 0 (ticket untouched) when not. strDisplaySymbol gets an overseas symbol's display form.
@@ -182,9 +183,8 @@ class CORV_Velmar_KDXCtrl : public DispatchObject, public IConnectionPointContai
   std::unordered_map<CString, CString> m_mapProfile;
   std::unordered_map<CString, std::vector<std::unique_ptr<FieldRecord>>> m_mapQueryTables;
   std::unordered_map<CString, int32_t> m_mapQuerySeq;
-  // The ticket is kept sparse: a host may name any field number.
-  std::map<int32_t, double> m_arrOrderInfoValue;
-  std::map<int32_t, CString> m_arrOrderInfoString;
+  COrderInfoTable<double> m_arrOrderInfoValue;
+  COrderInfoTable<CString> m_arrOrderInfoString;
   std::array<std::vector<std::unique_ptr<FieldRecord>>, 6> m_arrStatementRows;  // [1..5]
   std::vector<std::pair<CString, CString>> m_arrAccountGroups;
   std::unordered_map<int32_t, FieldRecord*> m_mapOBKeyToOrder;

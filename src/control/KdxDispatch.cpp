@@ -79,20 +79,32 @@ HRESULT CORV_Velmar_KDXCtrl::OnCallFailed(COleDispatchException& e, const CFireG
 }
 
 HRESULT CORV_Velmar_KDXCtrl::Invoke(DISPID id, WORD flags, std::span<VARIANT> args, VARIANT* result) {
-  const bool reader = id == 6 || id == 7 || id == 9 || id == 10;
-  if (!reader || !(flags & DISPATCH_METHOD) || (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ||
-      args.size() != 2 || args[0].vt != VT_I4 || args[1].vt != VT_I4 || !result)
-    return DispatchObject::Invoke(id, flags, args, result);
-  const long index = args[0].lVal, field = args[1].lVal;
+  const bool method = (flags & DISPATCH_METHOD) && !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF));
+  const auto typed = [&](VARTYPE first, VARTYPE second) {
+    return args.size() == 2 && args[0].vt == first && args[1].vt == second;
+  };
+  bool fast = false;
+  switch (method ? id : DISPID_UNKNOWN) {
+    case 4: case 15: fast = args.empty(); break;
+    case 6: case 7: case 9: case 10: fast = typed(VT_I4, VT_I4) && result; break;
+    case 16: fast = typed(VT_I4, VT_BSTR); break;
+    case 17: fast = typed(VT_I4, VT_R8); break;
+    default: break;
+  }
+  if (!fast) return DispatchObject::Invoke(id, flags, args, result);
   VARIANT value;
   try {
     const HRESULT hr = Guarded(
         [&] {
           switch (id) {
-            case 6: value = VARIANT(GetOrderString(index, field).str()); break;
-            case 7: value = VARIANT(GetOrderValue(index, field)); break;
-            case 9: value = VARIANT(GetFillOrderString(index, field).str()); break;
-            default: value = VARIANT(GetFillOrderValue(index, field)); break;
+            case 4: value = VARIANT(static_cast<int32_t>(ProcessOrder())); break;
+            case 6: value = VARIANT(GetOrderString(args[0].lVal, args[1].lVal).str()); break;
+            case 7: value = VARIANT(GetOrderValue(args[0].lVal, args[1].lVal)); break;
+            case 9: value = VARIANT(GetFillOrderString(args[0].lVal, args[1].lVal).str()); break;
+            case 10: value = VARIANT(GetFillOrderValue(args[0].lVal, args[1].lVal)); break;
+            case 15: ClearOrder(); break;
+            case 16: SetOrderInfoString(args[0].lVal, CString(std::u16string_view(args[1].bstrVal))); break;
+            default: SetOrderInfoValue(args[0].lVal, args[1].dblVal); break;
           }
         },
         true);
@@ -103,6 +115,7 @@ HRESULT CORV_Velmar_KDXCtrl::Invoke(DISPID id, WORD flags, std::span<VARIANT> ar
     SetErrorInfo(std::move(e.m_strDescription));
     return DISP_E_EXCEPTION;
   }
+  if (result == nullptr) return S_OK;
   if (const HRESULT cleared = VariantClear(result); FAILED(cleared)) return cleared;
   *result = std::move(value);
   return S_OK;

@@ -151,32 +151,33 @@ CString FormatScaledPrice(int64_t value, int decimals) {
   return CString(negative ? u"-" + text : text);
 }
 
-long CORV_Velmar_KDXCtrl::ConvertSymbol(const CString& strSymbol, long nKind, CString& strDisplaySymbol) {
+long CORV_Velmar_KDXCtrl::ConvertSymbol(const CString& strSymbolIn, long nKind, CString& strDisplaySymbol) {
+  const CString strSymbol = strSymbolIn;  // it may be ticket text 2 itself, which this rewrites
   SymbolParts parts(std::u16string_view(strSymbol).substr(0, kMaxSymbolLength));
   const auto market = parts.Next(), place = parts.Next();
   if (!market || !place || *market != u"ORV") return 0;
   const auto product = parts.Next();
-  auto& text = m_arrOrderInfoString;
+  auto text = [this](int32_t field, std::u16string_view value) { m_arrOrderInfoString.Set(field, CString(value)); };
   if (nKind == kSymbolStock) {
     if (*place != u"TWS" || !product) return 0;
-    text[2] = *product;
+    text(2, *product);
     return 1;
   }
   const auto month = parts.Next();
   if (nKind == kSymbolFutures) {
     if (!product || !month) return 0;
     if (*place == u"TWF") {
-      text[2] = *product, text[12] = u"TW", text[13] = *month;
+      text(2, *product), text(12, u"TW"), text(13, *month);
       return 1;
     }
     const CString key = ObProductKey(*place, *product, *month);
     const CString* code = Lookup(m_mapObProductCode, key);
     const CString* exchange = Lookup(m_mapObExchange, key);
     if (code && exchange) {
-      text[2] = *code, text[12] = *exchange, text[13] = *month;
+      text(2, *code), text(12, *exchange), text(13, *month);
       if (const CString* display = Lookup(m_mapObDisplaySymbol, key)) strDisplaySymbol = *display;
     } else {
-      text[2] = *product, text[12] = *place, text[13] = *month;
+      text(2, *product), text(12, *place), text(13, *month);
       strDisplaySymbol = strSymbol;
     }
     return 1;
@@ -185,8 +186,8 @@ long CORV_Velmar_KDXCtrl::ConvertSymbol(const CString& strSymbol, long nKind, CS
     const auto side = parts.Next();
     const std::u16string_view strike = parts.Rest();
     if (*place != u"TWF" || !product || !month || !side || strike.empty()) return 0;
-    text[2] = *product, text[12] = u"TW", text[13] = *month, text[16] = *side;
-    m_arrOrderInfoValue[17] = LeadingDecimal(strike);
+    text(2, *product), text(12, u"TW"), text(13, *month), text(16, *side);
+    m_arrOrderInfoValue.Set(17, LeadingDecimal(strike));
     return 1;
   }
   return 0;
@@ -194,13 +195,14 @@ long CORV_Velmar_KDXCtrl::ConvertSymbol(const CString& strSymbol, long nKind, CS
 
 CString CORV_Velmar_KDXCtrl::BuildOrderKey() const {
   constexpr long kKeyFields[] = {11, 40, 41, 42, 43, 44, 45, 46, 47, 48};  // parts 0 to 9
-  CString key;
+  std::u16string key;
   for (int part = 0; part < 10; ++part) {
-    const CString text = OrderInfoString(kKeyFields[part]);
-    if (!text.IsEmpty()) key += FormatString(u"[!@%d]", part) + text;
+    const CString& text = OrderInfoString(kKeyFields[part]);
+    if (text.IsEmpty()) continue;
+    key.append(u"[!@").append(1, static_cast<char16_t>(u'0' + part)).append(u"]");
+    for (const char16_t ch : std::u16string_view(text)) ch == u',' ? key.append(u"%$&") : key.append(1, ch);
   }
-  key.Replace(u",", u"%$&");
-  return key;
+  return CString(std::move(key));
 }
 
 }  // namespace kdx

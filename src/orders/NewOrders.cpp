@@ -134,9 +134,11 @@ std::optional<long> StockHook(COrderContext& order) {
   order.Set(OV::TradeType, tradeType);
   order.Set(OV::PriceFlag, flag);
   order.Set(OV::MarketType, ctrl.OrderInfoString(8));
-  order.Set(OV::PriceShown, flag == u"0" ? FormatScaledPrice(order.Get(OV::Price).number, 3)
-                                         : CString(Lookup(kLimitPrices, flag, u"")));
-  order.Set(OV::OrderTypeShown, Lookup(kStockOrderTypes, orderType, orderType));
+  if (order.Prompting()) {
+    order.Set(OV::PriceShown, flag == u"0" ? FormatScaledPrice(order.Get(OV::Price).number, 3)
+                                           : CString(Lookup(kLimitPrices, flag, u"")));
+    order.Set(OV::OrderTypeShown, Lookup(kStockOrderTypes, orderType, orderType));
+  }
   return std::nullopt;
 }
 
@@ -148,6 +150,7 @@ void TakeFuturesParts(COrderContext& order, const CString& condition) {
   order.Set(OV::PriceFlag, FuturesPriceFlag(ctrl.OrderInfoString(5)));
   order.Set(OV::OpenClose, openClose);
   order.Set(OV::Month, ctrl.OrderInfoString(13));
+  if (!order.Prompting()) return;
   order.Set(OV::OpenCloseShown, Lookup(kOpenClose, openClose, openClose));
   order.Set(OV::ConditionShown, Lookup(kConditions, condition, condition));
   const int64_t price = order.Get(OV::Price).number;
@@ -182,6 +185,7 @@ std::optional<long> FuturesHook(COrderContext& order) {
   order.SetNumber(OV::Price, *price);
   order.SetNumber(OV::StopPrice, *stopPrice);
   order.Set(OV::Exchange, exchange);
+  if (!order.Prompting()) return std::nullopt;
   order.Set(OV::SymbolShown, order.Text(OV::Symbol) + u" " + display);
   // Decided from what is sent: a limit price below a thousandth is not a market order.
   order.Set(OV::PriceShown, *price == 0 ? CString(u"市價") : FormatScaledPrice(*price, 6));
@@ -200,8 +204,10 @@ std::optional<long> OptionsHook(COrderContext& order) {
   const CString callPut = ctrl.OrderInfoString(16);
   order.SetNumber(OV::Strike, *strike);
   order.Set(OV::CallPut, callPut);
-  order.Set(OV::StrikeShown, StrikeThousandthsText(*strike));
-  order.Set(OV::CallPutShown, Lookup(kCallPut, callPut, callPut));
+  if (order.Prompting()) {
+    order.Set(OV::StrikeShown, StrikeThousandthsText(*strike));
+    order.Set(OV::CallPutShown, Lookup(kCallPut, callPut, callPut));
+  }
   TakeFuturesParts(order, ctrl.OrderInfoString(3));
   return std::nullopt;
 }

@@ -115,10 +115,11 @@ std::optional<long> TakeOrderRow(COrderContext& order, int decimals, bool market
   order.Set(OV::OrderNo, order.orderNo);
   order.SetAccountShown(order.RowText(5));
   order.SetSide(order.RowText(148));
+  order.sendQuantity = order.quantity;
+  if (!order.Prompting()) return std::nullopt;
   order.Set(OV::PriceShown, PriceShown(order, decimals, marketFlag));
   order.SetNumber(OV::Remaining, order.RowNumber(156));
   if (order.quantity != 0) order.SetNumber(OV::Reduction, order.quantity);
-  order.sendQuantity = order.quantity;
   return std::nullopt;
 }
 
@@ -142,7 +143,7 @@ std::optional<long> FuturesHook(COrderContext& order) {
 
 std::optional<long> OptionsHook(COrderContext& order) {
   if (auto refused = FuturesHook(order)) return refused;
-  order.Set(OV::StrikeShown, StrikeThousandthsText(order.RowNumber(117)));
+  if (order.Prompting()) order.Set(OV::StrikeShown, StrikeThousandthsText(order.RowNumber(117)));
   return std::nullopt;
 }
 
@@ -179,6 +180,13 @@ std::optional<int64_t> NewMillionths(COrderContext& order, double price, int cur
 }
 
 std::optional<long> ModifyHook(COrderContext& order) {
+  // A host may skip the dialog for this one change: "NO_PROMPT" first in ticket text 26.
+  const CString& options = order.ctrl.OrderInfoString(26);
+  int start = 0;
+  CString first;
+  while (first.IsEmpty() && start >= 0) first = options.Tokenize(u";", start);
+  order.skipPrompt = first == u"NO_PROMPT";
+
   order.SetLogin();
   order.Set(OV::OrderNo, order.orderNo);
   order.SetAccountShown(order.RowText(5));
@@ -191,18 +199,13 @@ std::optional<long> ModifyHook(COrderContext& order) {
   order.SetNumber(OV::Price, *price);
   order.SetNumber(OV::StopPrice, *stop);
   order.SetNumber(OV::Zero, 0);
+  order.sendQuantity = static_cast<long>(order.Get(OV::Qty).number);
+  if (!order.Prompting()) return std::nullopt;
   order.SetNumber(OV::Remaining, order.Get(OV::Qty).number);
   order.Set(OV::OldPrice, FormatScaledPrice(order.RowNumber(151), 6));
   order.Set(OV::NewPrice, FormatScaledPrice(*price, 6));
   order.Set(OV::OldStop, FormatScaledPrice(order.RowNumber(219), 6));
   order.Set(OV::NewStop, FormatScaledPrice(*stop, 6));
-  order.sendQuantity = static_cast<long>(order.Get(OV::Qty).number);
-  // A host may skip the dialog for this one change: "NO_PROMPT" first in ticket text 26.
-  const CString options = order.ctrl.OrderInfoString(26);
-  int start = 0;
-  CString first;
-  while (first.IsEmpty() && start >= 0) first = options.Tokenize(u";", start);
-  order.skipPrompt = first == u"NO_PROMPT";
   return std::nullopt;
 }
 

@@ -1,5 +1,7 @@
 #include "orders/Submitter.h"
 
+#include <charconv>
+
 #include "control/KdxCtrl.h"
 #include "platform/message_box.h"
 #include "platform/safearray.h"
@@ -34,8 +36,14 @@ void COrderContext::Set(OV id, CString text, COLORREF colour) {
   v.set = true;
 }
 
+CString DecimalText(int64_t number) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  return CString(std::u16string(digits, end));
+}
+
 void COrderContext::SetNumber(OV id, int64_t number) {
-  Set(id, FormatString(u"%I64d", number));
+  Set(id, DecimalText(number));
   values_[static_cast<std::size_t>(id)].number = number;
 }
 
@@ -67,11 +75,13 @@ std::optional<long> COrderContext::Refuse(const char16_t* what) {
 void COrderContext::SetLogin() {
   Set(OV::LoginID, ctrl.m_strLoginID);
   Set(OV::Password, ctrl.m_strLoginPassword);
-  Set(OV::Broker, ctrl.m_strBrokerName + u" " + ctrl.m_strBroker);
+  if (Prompting()) Set(OV::Broker, ctrl.m_strBrokerName + u" " + ctrl.m_strBroker);
 }
 
+bool COrderContext::Prompting() const { return ctrl.m_bOrderPrompt != 0 && !skipPrompt; }
+
 void COrderContext::SetAccountShown(const CString& account) {
-  Set(OV::AccountShown, ctrl.m_strRocIDPrefix + u"-" + account);
+  if (Prompting()) Set(OV::AccountShown, ctrl.m_strRocIDPrefix + u"-" + account);
 }
 
 void COrderContext::SetSide(const CString& side) {
@@ -85,30 +95,36 @@ void COrderContext::SetSide(const CString& side) {
 
 class COrderSubmitter {
  public:
-  static COrderContext::Value Resolve(COrderContext& order, const Src& src) {
+  // The value a table entry names; fixed texts and row fields are worked out into `scratch`.
+  static const COrderContext::Value& Resolve(COrderContext& order, const Src& src, COrderContext::Value& scratch) {
     switch (src.kind) {
       case Src::Named:
         return order.values_[static_cast<std::size_t>(src.id)];
       case Src::Literal:
-        return {src.text, 0, kConfirmValueColour, true};
+        scratch = {src.text, 0, kConfirmValueColour, true};
+        break;
       case Src::RowText:
-        return {order.RowText(src.id), 0, kConfirmValueColour, true};
+        scratch = {order.RowText(src.id), 0, kConfirmValueColour, true};
+        break;
       case Src::RowNumber: {
         const int64_t n = order.RowNumber(src.id);
-        return {FormatString(u"%I64d", n), n, kConfirmValueColour, true};
+        scratch = {DecimalText(n), n, kConfirmValueColour, true};
+        break;
       }
     }
-    return {};
+    return scratch;
   }
 
   static CString LogLine(COrderContext& order) {
-    CString line = CString(u"(") + order.def->name + u")";
-    const char16_t* separator = u"";
+    std::u16string line;
+    line.reserve(320);
+    line.append(u"(").append(order.def->name).append(u")");
+    COrderContext::Value scratch;
     for (const LogKey& key : order.def->log) {
-      line += CString(separator) + key.key + u"=" + Resolve(order, key.src).text;
-      separator = u",";
+      if (&key != order.def->log.data()) line += u',';
+      line.append(key.key).append(u"=").append(Resolve(order, key.src, scratch).text);
     }
-    return line;
+    return CString(std::move(line));
   }
 
   // IDOK, or whatever else the dialog ended with.
@@ -118,8 +134,9 @@ class COrderSubmitter {
     dialog.SetImageDirectory(order.ctrl.m_strImagePath);
     const bool reduce = def.reduceTitle != nullptr && order.quantity != 0;
     dialog.SetTitle(reduce ? def.reduceTitle : def.title, reduce ? ConfirmDialog::kReduce : def.dialogKind);
+    COrderContext::Value scratch;
     for (const DialogRow& row : def.rows) {
-      const COrderContext::Value value = Resolve(order, row.src);
+      const COrderContext::Value& value = Resolve(order, row.src, scratch);
       if (value.set) dialog.AddRow(row.label, kConfirmLabelColour, value.text, value.colour);
     }
     return dialog.DoModal();
@@ -133,12 +150,13 @@ long RunSubmitter(COrderContext& order) {
   if (elements == nullptr) return 0;
   if (const auto refused = order.def->hook(order)) return *refused;
   const SubmitterDef& def = *order.def;
+  COrderContext::Value scratch;
   for (const ArrayField& field : def.fields) {
-    COrderContext::Value value = COrderSubmitter::Resolve(order, field.src);
+    const COrderContext::Value& value = COrderSubmitter::Resolve(order, field.src, scratch);
     if (field.vt == VT_I4) {
       elements[field.element] = VARIANT(static_cast<int32_t>(value.number));
     } else {
-      elements[field.element] = VARIANT(std::move(value.text).str());
+      elements[field.element] = VARIANT(std::u16string_view(value.text));
     }
   }
 

@@ -107,6 +107,8 @@ class COrderContext {
   // Ends the order: a value does not fit what the component takes.
   std::optional<long> Refuse(const char16_t* what);
 
+  // Whether the dialog will be shown: its values are worked out only then.
+  bool Prompting() const;
   // The order's own parts of every array: log-in id, password, the "OR" source code.
   void SetLogin();
   // Label "帳號" shows the ROC id prefix and the order's account.
@@ -129,6 +131,9 @@ class COrderContext {
   std::map<int, int64_t> rowNumbers_;
   friend class COrderSubmitter;
 };
+
+// "%I64d" without the formatter.
+CString DecimalText(int64_t number);
 
 // Runs one submitter.
 long RunSubmitter(COrderContext& order);

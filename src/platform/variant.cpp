@@ -131,10 +131,14 @@ VARIANT& VARIANT::operator=(const VARIANT& other) noexcept {
 }
 
 VARIANT& VARIANT::operator=(VARIANT&& other) noexcept {
-  if (this != &other) {
+  if (this == &other) return *this;
+  if (OwnsArray(vt) && parray != nullptr) {
+    // `other` may live inside the array this one drops: take it out first.
     VARIANT moved(std::move(other));
     Release();
     StealFrom(moved);
+  } else {
+    StealFrom(other);
   }
   return *this;
 }
