@@ -43,6 +43,12 @@ TEST_F(OrderTicket, StoresFieldsAsTheHostWritesThem) {
   EXPECT_EQ(ctrl->m_arrOrderInfoString.size(), 1025u);
   Call(u"ClearOrder");
   EXPECT_TRUE(ctrl->m_arrOrderInfoString.empty() && ctrl->m_arrOrderInfoValue.empty());
+  EXPECT_EQ(ctrl->OrderInfoString(7), u"");
+  // Arguments of other types are converted, as for any automation call.
+  Call(u"SetOrderInfoValue", {VARIANT(u"8"), VARIANT(u"12.25")});
+  Call(u"SetOrderInfoString", {VARIANT::I2(9), VARIANT(42.0)});
+  EXPECT_EQ(ctrl->OrderInfoValue(8), 12.25);
+  EXPECT_EQ(ctrl->OrderInfoString(9), u"42");
 }
 
 TEST_F(OrderTicket, ConvertsSymbols) {
