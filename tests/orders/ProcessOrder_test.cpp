@@ -389,12 +389,6 @@ TEST_F(ProcessOrderTest, FailedComponentCallFailsTheAutomationCall) {
   EXPECT_EQ(events.Logs(2).size(), 1u);
 }
 
-}  // namespace
-}  // namespace kdx
-
-namespace kdx {
-namespace {
-
 // The host may log out, or destroy the control, in its handler of the order line, and events
 // keep arriving while the dialog waits: nothing is sent to a log-in that has ended, and
 // nothing touches a control that is gone.
@@ -426,12 +420,6 @@ TEST_F(ProcessOrderTest, EventsAreHandledWhileTheDialogWaits) {
   EXPECT_EQ(Place(kStock), -100);
   EXPECT_EQ(events.Summary(), (Strings{"OrderStatus(0)", "Log(1,StkOrder CANCELED !)"}));
 }
-
-}  // namespace
-}  // namespace kdx
-
-namespace kdx {
-namespace {
 
 // A whole session in the simulator: orders of every kind placed with the dialog answered,
 // then followed, filled, reduced, cancelled and repriced through the reports.
