@@ -410,6 +410,22 @@ TEST_F(ProcessOrderTest, HostActionsDuringTheOrderAreRespected) {
   }
   EXPECT_EQ(ctrl->ProcessOrder(), 0);  // the control is gone when it returns
   EXPECT_EQ(ctrl, nullptr);
+
+  // Destroyed while the dialog waits.
+  struct Destroying : ConfirmPresenter {
+    explicit Destroying(std::unique_ptr<CORV_Velmar_KDXCtrl>& c) : ctrl(c) {}
+    int Show(const ConfirmRequest&) override {
+      ctrl.reset();
+      return IDOK;
+    }
+    std::unique_ptr<CORV_Velmar_KDXCtrl>& ctrl;
+  };
+  SetConfirmPresenter(std::make_shared<Destroying>(ctrl));
+  ctrl = std::make_unique<CORV_Velmar_KDXCtrl>();
+  ctrl->m_strDefaultAccount = u"9A95-0012345";
+  ctrl->SetOrderInfoString(0, u"S");
+  EXPECT_EQ(ctrl->ProcessOrder(), 0);
+  EXPECT_EQ(ctrl, nullptr);
   EXPECT_TRUE(api->Orders().empty());
 }
 
