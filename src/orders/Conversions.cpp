@@ -196,10 +196,12 @@ long CORV_Velmar_KDXCtrl::ConvertSymbol(const CString& strSymbolIn, long nKind, 
 CString CORV_Velmar_KDXCtrl::BuildOrderKey() const {
   constexpr long kKeyFields[] = {11, 40, 41, 42, 43, 44, 45, 46, 47, 48};  // parts 0 to 9
   std::u16string key;
-  for (int part = 0; part < 10; ++part) {
-    const CString& text = OrderInfoString(kKeyFields[part]);
+  char16_t part = u'0';
+  for (const long field : kKeyFields) {
+    const CString& text = OrderInfoString(field);
+    const char16_t tag = part++;
     if (text.IsEmpty()) continue;
-    key.append(u"[!@").append(1, static_cast<char16_t>(u'0' + part)).append(u"]");
+    key.append(u"[!@").append(1, tag).append(u"]");
     for (const char16_t ch : std::u16string_view(text)) ch == u',' ? key.append(u"%$&") : key.append(1, ch);
   }
   return CString(std::move(key));

@@ -166,9 +166,9 @@ TEST_F(TerminalTest, AnswersOrderOrCancelWithinBoundedTries) {
 // Each answer takes one line: the rest of what was typed waits for the next dialog.
 TEST_F(TerminalTest, KeepsTypedAheadLinesForTheNextDialog) {
   Use(std::make_shared<TerminalConfirmPresenter>(fds_[0], out_, 1));
-  Type("CANCEL\nORDER\nno\n");
+  Type("no\nORDER\nCANCEL\n");
   ConfirmDialog dialog;
-  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);  // one try only: "no" is not an answer
   EXPECT_EQ(dialog.DoModal(), IDOK);
   EndInput();
   EXPECT_EQ(dialog.DoModal(), IDCANCEL);
