@@ -6,6 +6,7 @@
 
 #include "decode_command.h"
 #include "sample_command.h"
+#include "session_commands.h"
 
 namespace kdx::host {
 namespace {
@@ -20,6 +21,11 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"demo", "demo [--yes] [--no-prompt] [--no-times]",
+     "play a whole session against the simulated broker in this process and print every event and table",
+     DemoCommand},
+    {"run", "run FILE [--yes] [--no-prompt] [--no-times] [--profile FILE --session NAME]",
+     "run a script of calls and expectations (see examples/demo.kdx) against the simulated broker", RunCommand},
     {"decode", "decode [--strict] [FILE]",
      "print the record lines of a reply body (FILE or standard input; one byte per character) as fields", DecodeCommand},
     {"encode-sample", "encode-sample [--fuzz-seeds DIR]", "", EncodeSampleCommand},
@@ -31,6 +37,7 @@ void PrintHelp(std::ostream& out) {
     if (!c.summary.empty()) out << "  " << c.usage << "\n      " << c.summary << '\n';
   out << "\nexit codes:\n"
          "  0  done (decode: the input was read; lines that do not decode are reported on stderr)\n"
+         "  1  demo, run: a line of the session failed (the line and what was seen go to stderr)\n"
          "  1  decode --strict: some record line did not decode or had a malformed field\n"
          "  2  usage error, or a file that cannot be read\n";
 }

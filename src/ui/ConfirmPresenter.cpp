@@ -62,8 +62,8 @@ int ScriptedConfirmPresenter::Show(const ConfirmRequest& request) {
   return answer;
 }
 
-int TerminalConfirmPresenter::Show(const ConfirmRequest& request) {
-  out_ << '\n' << Utf16ToUtf8(Printable(request.title.str())) << '\n';
+void PrintConfirmRequest(std::ostream& out, const ConfirmRequest& request) {
+  out << '\n' << Utf16ToUtf8(Printable(request.title.str())) << '\n';
   std::vector<std::u16string> labels;
   int labelWidth = 0;
   for (const auto& row : request.rows) {
@@ -71,10 +71,14 @@ int TerminalConfirmPresenter::Show(const ConfirmRequest& request) {
     labelWidth = std::max(labelWidth, DisplayWidth(labels.back()));
   }
   for (std::size_t i = 0; i < labels.size(); ++i) {
-    out_ << "  " << Utf16ToUtf8(labels[i]);
-    Pad(out_, labelWidth - DisplayWidth(labels[i]) + 2);
-    out_ << Utf16ToUtf8(Printable(request.rows[i].value.str())) << '\n';
+    out << "  " << Utf16ToUtf8(labels[i]);
+    Pad(out, labelWidth - DisplayWidth(labels[i]) + 2);
+    out << Utf16ToUtf8(Printable(request.rows[i].value.str())) << '\n';
   }
+}
+
+int TerminalConfirmPresenter::Show(const ConfirmRequest& request) {
+  PrintConfirmRequest(out_, request);
   for (int tries = 0; tries < std::max(maxTries_, 1); ++tries) {
     out_ << "ORDER or CANCEL? " << std::flush;
     auto next = input_.NextLine();

@@ -74,6 +74,9 @@ class TerminalConfirmPresenter : public ConfirmPresenter {
   int maxTries_;
 };
 
+// The title and the rows aligned by display width, control characters shown as "?".
+void PrintConfirmRequest(std::ostream& out, const ConfirmRequest& request);
+
 // Terminal columns the text takes: East Asian wide and full-width characters take two,
 // everything else one.
 int DisplayWidth(std::u16string_view text);

@@ -1,0 +1,289 @@
+#include "host/session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <iomanip>
+
+#include "control/KdxCtrl.h"
+#include "control/Module.h"
+#include "platform/class_factory.h"
+#include "platform/codepage.h"
+#include "platform/message_window.h"
+#include "platform/registry.h"
+#include "record/field_record.h"
+
+namespace kdx::host {
+namespace {
+
+constexpr std::u16string_view kProgId = u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1";
+
+// The positions a named query of the generated profile answers with.
+std::vector<FieldRecord> PositionRows(const sim::ServedRequest&) {
+  std::vector<FieldRecord> rows(2);
+  const std::pair<const char16_t*, int64_t> positions[] = {{u"2330 台積電", 3000}, {u"TXF 202612", -2}};
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    rows[i].SetString(0, positions[i].first);
+    rows[i].SetNumber(0, positions[i].second);
+  }
+  return rows;
+}
+
+std::string Utf8(const CString& text) { return text.ToUtf8(); }
+
+// Answers as scripted, and shows what it answered.
+class EchoingPresenter : public ScriptedConfirmPresenter {
+ public:
+  explicit EchoingPresenter(std::ostream& out) : ScriptedConfirmPresenter({}, true), out_(out) {}
+  int Show(const ConfirmRequest& request) override {
+    PrintConfirmRequest(out_, request);
+    const int answer = ScriptedConfirmPresenter::Show(request);
+    out_ << "  -> " << (answer == IDOK ? "ORDER" : "CANCEL") << '\n';
+    return answer;
+  }
+
+ private:
+  std::ostream& out_;
+};
+
+}  // namespace
+
+std::string ValueText(const VARIANT& value) {
+  switch (value.vt) {
+    case VT_BSTR: return Utf16ToUtf8(value.bstrVal);
+    case VT_I4: return std::to_string(value.lVal);
+    case VT_R8: {
+      char text[32];
+      const auto end = std::to_chars(text, text + sizeof text, value.dblVal).ptr;
+      return std::string(text, end);
+    }
+    case VT_EMPTY: return "";
+    default: {
+      VARIANT text;
+      return SUCCEEDED(VariantChangeType(&text, &value, 0, VT_BSTR)) ? Utf16ToUtf8(text.bstrVal) : "?";
+    }
+  }
+}
+
+std::string Describe(const HostEvent& event) {
+  std::string line = event.name;
+  for (std::size_t i = 0; i < event.args.size(); ++i) line += (i == 0 ? "(" : ",") + ValueText(event.args[i]);
+  return event.args.empty() ? line : line + ")";
+}
+
+HostSession::HostSession(std::ostream& out, Options options) : out_(out), options_(std::move(options)) {}
+
+HostSession::~HostSession() {
+  if (control_) {
+    if (auto* container = dynamic_cast<IConnectionPointContainer*>(control_.get()); container && cookie_)
+      container->FindConnectionPoint()->Unadvise(cookie_);
+    VARIANT ignored;
+    Call(u"Logout", {}, &ignored);
+    control_.reset();
+    MessageLoop::ForCurrentThread().RunPending();
+  }
+  if (previousPresenter_) SetConfirmPresenter(previousPresenter_);
+  sim::SimTradeApi::Unregister();
+  web_.reset();
+  std::error_code ignored;
+  if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+}
+
+bool HostSession::Start(std::string& error) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kdx-host-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    error = "cannot make a scratch folder in " + std::filesystem::temp_directory_path().string();
+    return false;
+  }
+  folder_ = pattern;
+  // A registry of the session's own: the user's registrations stay as they are.
+  SetRegistryFile(folder_ / "registry");
+  if (DllRegisterServer() != S_OK) {
+    error = "the control could not be registered";
+    return false;
+  }
+  sim::SimTradeApi::Register();
+  web_ = std::make_unique<sim::SimWebServices>();
+  if (web_->Port() == 0) {
+    error = "the simulated web services found no port on 127.0.0.1";
+    return false;
+  }
+  web_->SetQuery("/positions", PositionRows);
+  if (options_.profile.empty()) {
+    options_.profile = (folder_ / "demo.ini").string();
+    options_.session = "Demo";
+    std::ofstream(options_.profile) << "\xEF\xBB\xBF[Demo]\nRocID=KG_A123456789\nPassword=demo-only\nBroker=8880\n"
+                                       "BrokerName=KGI\nQueryAddress="
+                                    << web_->Address() << "\nOrderPrompt=" << (options_.prompt ? 1 : 0)
+                                    << "\nPositions=http://%QUERY_ADDRESS%/positions\n";
+  }
+
+  if (const HRESULT hr = CreateObjectByProgID(kProgId, &control_); FAILED(hr)) {
+    error = "creating " + Utf16ToUtf8(kProgId) + " failed: " + std::to_string(hr);
+    return false;
+  }
+  DispatchTable table = KdxEventTable();
+  for (const DispatchMember& row : KdxEventTable()) {
+    table.Bind(row.id, MemberKind::Method, [this, id = row.id](std::span<VARIANT> args, VARIANT*) {
+      OnEvent(id, args);
+      return S_OK;
+    });
+  }
+  sink_ = std::make_shared<DispatchObject>(std::move(table));
+  auto* container = dynamic_cast<IConnectionPointContainer*>(control_.get());
+  if (container == nullptr) {
+    error = "the control offers no events";
+    return false;
+  }
+  cookie_ = container->FindConnectionPoint()->Advise(sink_);
+
+  const bool terminal = options_.dialogs == Dialogs::Terminal ||
+                        (options_.dialogs == Dialogs::Auto && isatty(STDIN_FILENO) == 1);
+  scripted_ = std::make_shared<EchoingPresenter>(out_);
+  previousPresenter_ = SetConfirmPresenter(terminal ? std::shared_ptr<ConfirmPresenter>(
+                                                          std::make_shared<TerminalConfirmPresenter>(STDIN_FILENO, out_))
+                                                    : scripted_);
+  return true;
+}
+
+bool HostSession::LogIn(std::string& error) {
+  VARIANT result;
+  const HRESULT hr = Call(u"Login", {VARIANT(CString::FromUtf8(options_.profile).str()),
+                                     VARIANT(CString::FromUtf8(options_.session).str())}, &result);
+  if (FAILED(hr) || result.lVal != 0) {
+    error = "Login returned " + (FAILED(hr) ? "a failed call" : ValueText(result));
+    return false;
+  }
+  const auto ready = Wait("LoginReady", {}, std::chrono::seconds(10));
+  if (!ready) error = "no LoginReady within 10 s";
+  return ready.has_value();
+}
+
+HRESULT HostSession::Call(std::u16string_view name, std::vector<VARIANT> args, VARIANT* result) {
+  if (!control_) return E_POINTER;
+  return InvokeByName(*control_, name, DISPATCH_METHOD, args, result);
+}
+
+void HostSession::OnEvent(DISPID id, std::span<VARIANT> args) {
+  const DispatchMember* row = KdxEventTable().Find(id, MemberKind::Method);
+  HostEvent event{row ? Utf16ToUtf8(row->name) : std::to_string(id), {args.begin(), args.end()}};
+  if (options_.timestamps) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
+    out_ << '[' << std::setw(6) << std::fixed << std::setprecision(3) << ms.count() / 1000.0 << "] ";
+  }
+  out_ << Describe(event) << '\n';
+  events_.push_back(std::move(event));
+}
+
+std::optional<HostEvent> HostSession::Wait(const std::string& name, const std::vector<std::string>& leading,
+                                           std::chrono::milliseconds timeout) {
+  auto matches = [&](const HostEvent& e) {
+    if (e.name != name || e.args.size() < leading.size()) return false;
+    for (std::size_t i = 0; i < leading.size(); ++i)
+      if (ValueText(e.args[i]) != leading[i]) return false;
+    return true;
+  };
+  std::optional<HostEvent> found;
+  auto take = [&] {
+    const auto it = std::find_if(events_.begin(), events_.end(), matches);
+    if (it == events_.end()) return false;
+    found = std::move(*it);
+    events_.erase(events_.begin(), it + 1);  // what came before it is passed over
+    return true;
+  };
+  MessageLoop::ForCurrentThread().RunUntil(take, timeout);
+  if (!found) take();
+  return found;
+}
+
+void HostSession::Pump(std::chrono::milliseconds duration) {
+  MessageLoop::ForCurrentThread().RunUntil([] { return false; }, duration);
+}
+
+void HostSession::QueueAnswer(int answer) { scripted_->QueueAnswer(answer); }
+
+CString HostSession::Text(std::u16string_view method, std::vector<VARIANT> args) {
+  VARIANT result;
+  return SUCCEEDED(Call(method, std::move(args), &result)) && result.vt == VT_BSTR ? CString(result.bstrVal) : CString();
+}
+
+long HostSession::Count(std::u16string_view method, std::vector<VARIANT> args) {
+  VARIANT result;
+  return SUCCEEDED(Call(method, std::move(args), &result)) && result.vt == VT_I4 ? result.lVal : 0;
+}
+
+void HostSession::PrintTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<int> widths(header.size());
+  auto width = [](const std::string& text) { return DisplayWidth(CString::FromUtf8(text).str()); };
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    widths[c] = width(header[c]);
+    for (const auto& row : rows) widths[c] = std::max(widths[c], width(row[c]));
+  }
+  auto line = [&](const std::vector<std::string>& cells) {
+    std::string text = "  ";
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      text += cells[c];
+      if (c + 1 < cells.size()) text += std::string(static_cast<std::size_t>(widths[c] - width(cells[c]) + 2), ' ');
+    }
+    out_ << text << '\n';
+  };
+  line(header);
+  for (const auto& row : rows) line(row);
+}
+
+void HostSession::PrintOrders() {
+  const long count = Count(u"GetOrderCount", {});
+  out_ << "orders (" << count << ")\n";
+  // Order number, symbol, side, price, remaining, filled, status.
+  std::vector<std::vector<std::string>> rows;
+  for (int32_t i = 0; i < count; ++i) {
+    auto text = [&](int32_t field) { return Utf8(Text(u"GetOrderString", {VARIANT(i), VARIANT(field)})); };
+    auto value = [&](int32_t field) {
+      VARIANT v;
+      Call(u"GetOrderValue", {VARIANT(i), VARIANT(field)}, &v);
+      return ValueText(v);
+    };
+    rows.push_back({std::to_string(i), text(1), text(25), text(6), value(7), value(8), value(9), text(11)});
+  }
+  PrintTable({"#", "order no", "symbol", "side", "price", "remaining", "filled", "status"}, rows);
+}
+
+void HostSession::PrintFills() {
+  const long count = Count(u"GetFillOrderCount", {});
+  out_ << "fills (" << count << ")\n";
+  std::vector<std::vector<std::string>> rows;
+  for (int32_t i = 0; i < count; ++i) {
+    auto text = [&](int32_t field) { return Utf8(Text(u"GetFillOrderString", {VARIANT(i), VARIANT(field)})); };
+    auto value = [&](int32_t field) {
+      VARIANT v;
+      Call(u"GetFillOrderValue", {VARIANT(i), VARIANT(field)}, &v);
+      return ValueText(v);
+    };
+    rows.push_back({std::to_string(i), text(1), text(25), text(6), value(10), value(9)});
+  }
+  PrintTable({"#", "order no", "symbol", "side", "price", "quantity"}, rows);
+}
+
+void HostSession::PrintStatement(long infoType) {
+  const auto type = static_cast<int32_t>(infoType);
+  const long count = Count(u"GetStatementCount", {VARIANT(type)});
+  out_ << "statement " << infoType << " (" << count << ")\n";
+  std::vector<std::vector<std::string>> rows;
+  for (int32_t i = 0; i < count; ++i) {
+    std::vector<std::string> row{std::to_string(i)};
+    for (int32_t field = 0; field < 6; ++field)
+      row.push_back(Utf8(Text(u"GetStatementString", {VARIANT(type), VARIANT(i), VARIANT(field)})));
+    rows.push_back(std::move(row));
+  }
+  PrintTable({"#", "0", "1", "2", "3", "4", "5"}, rows);
+}
+
+void HostSession::PrintTables() {
+  PrintOrders();
+  PrintFills();
+}
+
+}  // namespace kdx::host
