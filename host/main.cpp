@@ -7,6 +7,7 @@
 #include "decode_command.h"
 #include "sample_command.h"
 #include "session_commands.h"
+#include "shell_command.h"
 
 namespace kdx::host {
 namespace {
@@ -26,6 +27,9 @@ constexpr Command kCommands[] = {
      DemoCommand},
     {"run", "run FILE [--yes] [--no-prompt] [--no-times] [--profile FILE --session NAME]",
      "run a script of calls and expectations (see examples/demo.kdx) against the simulated broker", RunCommand},
+    {"shell", "shell [--no-prompt] [--no-times]",
+     "the script commands typed interactively (line editing, history, completion; help lists the interface)",
+     ShellCommand},
     {"decode", "decode [--strict] [FILE]",
      "print the record lines of a reply body (FILE or standard input; one byte per character) as fields", DecodeCommand},
     {"encode-sample", "encode-sample [--fuzz-seeds DIR]", "", EncodeSampleCommand},

@@ -68,7 +68,7 @@ std::vector<VARIANT> Arguments(const std::vector<Token>& tokens, std::size_t fro
 
 class Runner {
  public:
-  Runner(HostSession& session, std::ostream& err) : session_(session), out_(session.Out()), err_(err) {}
+  explicit Runner(HostSession& session) : session_(session), out_(session.Out()) {}
 
   // The reason the line failed, or nothing.
   std::optional<std::string> Run(const std::vector<Token>& t) {
@@ -169,25 +169,21 @@ class Runner {
 
   HostSession& session_;
   std::ostream& out_;
-  std::ostream& err_;
 };
 
 }  // namespace
 
+std::optional<std::string> RunLine(HostSession& session, const std::string& line) {
+  const auto tokens = Tokenize(line);
+  if (!tokens) return "a quote is not closed";
+  if (tokens->empty() || (*tokens)[0].text.starts_with('#')) return std::nullopt;
+  return Runner(session).Run(*tokens);
+}
+
 int RunScript(HostSession& session, std::istream& script, const std::string& name, std::ostream& err) {
-  Runner runner(session, err);
   std::string line;
   for (int number = 1; std::getline(script, line); ++number) {
-    const auto tokens = Tokenize(line);
-    std::optional<std::string> failure;
-    if (!tokens) {
-      failure = "a quote is not closed";
-    } else if (tokens->empty() || (*tokens)[0].text.starts_with('#')) {
-      continue;
-    } else {
-      failure = runner.Run(*tokens);
-    }
-    if (failure) {
+    if (const auto failure = RunLine(session, line)) {
       err << name << ':' << number << ": " << line << "\n  " << *failure << '\n';
       return 1;
     }

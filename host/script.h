@@ -15,12 +15,16 @@
 #pragma once
 
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "host/session.h"
 
 namespace kdx::host {
+
+// Runs one line (blank lines and comments do nothing); the reason it failed, or nothing.
+std::optional<std::string> RunLine(HostSession& session, const std::string& line);
 
 // 0 when every line ran and held; 1 at the first failure, with the line and what was seen
 // written to `err`.
