@@ -33,6 +33,7 @@ constexpr Command kCommands[] = {
     {"decode", "decode [--strict] [FILE]",
      "print the record lines of a reply body (FILE or standard input; one byte per character) as fields", DecodeCommand},
     {"encode-sample", "encode-sample [--fuzz-seeds DIR]", "", EncodeSampleCommand},
+    {"interface", "interface", "", InterfaceCommand},
 };
 
 void PrintHelp(std::ostream& out) {

@@ -28,13 +28,15 @@ const char* TypeName(VARTYPE vt) {
   }
 }
 
+std::string Signature(const DispatchMember& m) {
+  std::string text = std::string(TypeName(m.result)) + ' ' + Utf16ToUtf8(m.name) + '(';
+  for (std::size_t i = 0; i < m.params.size(); ++i)
+    text += (i ? ", " : "") + std::string(TypeName(m.params[i].vt)) + ' ' + Utf16ToUtf8(m.params[i].name);
+  return text + ')';
+}
+
 void PrintTable(std::ostream& out, const DispatchTable& table) {
-  for (const DispatchMember& m : table) {
-    out << "  " << m.id << '\t' << TypeName(m.result) << ' ' << Utf16ToUtf8(m.name) << '(';
-    for (std::size_t i = 0; i < m.params.size(); ++i)
-      out << (i ? ", " : "") << TypeName(m.params[i].vt) << ' ' << Utf16ToUtf8(m.params[i].name);
-    out << ")\n";
-  }
+  for (const DispatchMember& m : table) out << "  " << m.id << '\t' << Signature(m) << '\n';
 }
 
 const char* const kCommands[] = {"echo", "login", "call", "expect", "wait", "answer", "fill", "show", "sleep", "help",
@@ -101,6 +103,21 @@ void PrintInterface(std::ostream& out) {
   out << "events:\n";
   PrintTable(out, KdxEventTable());
   out << "commands: echo login call expect wait answer fill show sleep help quit (see the README)\n";
+}
+
+std::string InterfaceMarkdown() {
+  std::string text;
+  for (const auto& [title, table] : {std::pair("method", &KdxMethodTable()), std::pair("event", &KdxEventTable())}) {
+    text += std::string("| DISPID | ") + title + " |\n|---|---|\n";
+    for (const DispatchMember& m : *table) text += "| " + std::to_string(m.id) + " | `" + Signature(m) + "` |\n";
+    if (table == &KdxMethodTable()) text += '\n';
+  }
+  return text;
+}
+
+int InterfaceCommand(const std::vector<std::string>&, std::ostream& out, std::ostream&) {
+  out << InterfaceMarkdown();
+  return 0;
 }
 
 int ShellCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -49,3 +49,24 @@ TEST(Shell, CompletesNamesListsTheInterfaceAndRunsCommands) {
 }
 
 }  // namespace
+
+#include <fstream>
+#include <sstream>
+
+#include "host/shell_command.h"
+
+namespace {
+
+TEST(Interface, TheReadmeShowsTheDispatchTablesAsTheyAre) {
+  std::ifstream file(KDX_SOURCE_DIR "/README.md");
+  std::stringstream readme;
+  readme << file.rdbuf();
+  const std::string text = readme.str();
+  const auto begin = text.find("<!-- interface -->\n"), end = text.find("<!-- /interface -->");
+  ASSERT_TRUE(begin != std::string::npos && end != std::string::npos);
+  const std::size_t from = begin + std::string("<!-- interface -->\n").size();
+  EXPECT_EQ(text.substr(from, end - from), kdx::host::InterfaceMarkdown())
+      << "regenerate with: kdx-host interface";
+}
+
+}  // namespace
