@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
+
+#include "host/shell_command.h"
 
 namespace {
 
@@ -49,11 +53,6 @@ TEST(Shell, CompletesNamesListsTheInterfaceAndRunsCommands) {
 }
 
 }  // namespace
-
-#include <fstream>
-#include <sstream>
-
-#include "host/shell_command.h"
 
 namespace {
 
