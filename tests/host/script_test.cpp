@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace kdx::host {
@@ -81,6 +85,23 @@ TEST_F(ScriptTest, ASessionPlaysAsWritten) {
                            "  -> ORDER\n", "  ProcessOrder = 0\n", "OrderStatus(0)\n", "fills (1)\n",
                            "  0  S0001     ORV.TWS.2330  買進  600.5  2\n", "完全成交"})
     EXPECT_NE(text.find(seen), std::string::npos) << seen << "\n" << text;
+}
+
+// A profile of the user's own replaces the generated one.
+TEST(ScriptProfile, LogsInWithTheUsersOwnProfile) {
+  const auto ini = std::filesystem::temp_directory_path() / ("kdx-script-" + std::to_string(getpid()) + ".ini");
+  std::ofstream(ini) << "[Mine]\nRocID=ME_1\nOrderPrompt=0\n";
+  std::ostringstream out, err;
+  HostSession::Options options;
+  options.timestamps = false;
+  options.profile = ini.string();
+  options.session = "Mine";
+  HostSession session(out, options);
+  std::string error;
+  ASSERT_TRUE(session.Start(error)) << error;
+  std::istringstream script("login\nexpect GetStatementString 0 0 0 == ME-9A950012345\n");
+  EXPECT_EQ(RunScript(session, script, "p.kdx", err), 0) << err.str();
+  std::filesystem::remove(ini);
 }
 
 }  // namespace
