@@ -77,10 +77,11 @@ std::u16string Joined(std::initializer_list<std::optional<std::u16string>> parts
   return key;
 }
 
-// An option's strike, in thousandths, as the shortest decimal text of its price.
+// An option's strike, in thousandths, as the shortest decimal text of its price; none, none.
 std::u16string StrikeText(std::optional<double> thousandths) {
+  if (!thousandths) return {};
   char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, thousandths.value_or(0) / 1000).ptr;
+  const auto end = std::to_chars(text, text + sizeof text, *thousandths / 1000).ptr;
   return std::u16string(text, end);
 }
 
