@@ -2,11 +2,15 @@
 // the reduces, cancels, price changes and fills that follow change those rows, as a broker's
 // component reports them.
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "sim/SimRows.h"
 #include "sim/SimTradeApi.h"
@@ -18,6 +22,10 @@ namespace {
 constexpr long kLastRow = 99999;
 // Longer texts are not booked: booked rows live as long as the component.
 constexpr std::size_t kMaxText = 4096;
+// A refused order's row: a numeric error code (the reports read a code without digits as no
+// error) and a status below every accepted one.
+constexpr std::u16string_view kRefusedCode = u"0101";
+constexpr long kRefusedStatus = 0;
 
 struct OrderMethod {
   DISPID order;
@@ -61,6 +69,42 @@ std::optional<double> NumberAt(const std::vector<VARIANT>& fields, std::size_t i
     value = value * 10 + (c - u'0');
   }
   return static_cast<double>(negative ? -value : value);
+}
+
+std::u16string Joined(std::initializer_list<std::optional<std::u16string>> parts) {
+  std::u16string key;
+  for (const auto& part : parts) key += (key.empty() ? u"" : u" ") + part.value_or(u"");
+  return key;
+}
+
+// An option's strike, in thousandths, as the shortest decimal text of its price; none, none.
+std::u16string StrikeText(std::optional<double> thousandths) {
+  if (!thousandths) return {};
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, *thousandths / 1000).ptr;
+  return std::u16string(text, end);
+}
+
+// A stock's tick by price band; the walk keeps prices on whole cents.
+double StockTick(double price) {
+  constexpr std::pair<double, double> kBands[] = {{1000, 5}, {500, 1}, {100, 0.5}, {50, 0.1}, {10, 0.05}};
+  for (const auto& [from, tick] : kBands)
+    if (price >= from) return tick;
+  return 0.01;
+}
+
+// The market's product keys (see SimTradeApi::SetLastPrice).
+std::u16string ProductKey(Product product, const std::vector<VARIANT>& f) {
+  switch (product) {
+    case Product::Stock:
+      return TextAt(f, 6).value_or(u"");
+    case Product::Option:
+      return Joined({TextAt(f, 6), TextAt(f, 15), StrikeText(NumberAt(f, 17)), TextAt(f, 16)});
+    case Product::Overseas:
+      return Joined({TextAt(f, 24), TextAt(f, 6), TextAt(f, 15)});
+    default:
+      return Joined({TextAt(f, 6), TextAt(f, 15)});
+  }
 }
 
 std::u16string OrderNumber(char16_t prefix, long serial) {
@@ -120,13 +164,39 @@ long SimTradeApi::BookOrder(const SimOrder& order) {
   if (const auto strike = NumberAt(f, 17)) contract.Number(117, *strike);
 
   SimRow& data = booking->state = OrderRow(spec);
-  data.Number(151, NumberAt(f, 11).value_or(0)).Number(156, *quantity).Number(361, *quantity);
+  const std::optional<double> price = NumberAt(f, 11);
+  data.Number(151, price.value_or(0)).Number(156, *quantity).Number(361, *quantity);
   if (overseas) data.Number(205, *quantity).Number(219, NumberAt(f, 25).value_or(0));
+
+  // The market: a limit waits for its price, any other price flag (market, or a stock's
+  // reference prices, which this market does not keep) fills at once at the last price.
+  Quote* quote = nullptr;
+  long fillNow = 0;
+  if (config_.market) {
+    const std::optional<std::u16string> flag = TextAt(f, 10);
+    const bool atMarket = stock ? flag && *flag != u"0" : flag == u"1";
+    const double limit = price.value_or(0) / (overseas ? 1e6 : 1e3), lots = *quantity / booking->unit;
+    const char16_t* refused = lots > config_.maxOrderQuantity || lots != std::floor(lots) ? u"quantity out of range"
+                              : !atMarket && !(limit > 0)                                ? u"price out of range"
+                                                                                         : nullptr;
+    if (refused) {
+      // Still answered 0, as taken for processing: the row tells the order failed.
+      data.Text(68, std::u16string(kRefusedCode)).Text(69, refused).Number(156, 0).Number(352, kRefusedStatus);
+    } else {
+      const auto [it, fresh] = quotes_.try_emplace(ProductKey(method->product, f));
+      if (fresh) it->second.last = atMarket ? kDefaultPrice : limit;
+      quote = &it->second;
+      if (atMarket) fillNow = static_cast<long>(lots);
+      else quote->resting.push_back(booking);
+    }
+  }
   AddOrder(market, kBookedOrderKind, row, data);
   // An overseas order is announced, then reported accepted by the exchange; hosts learn its
   // number from that report.
   if (overseas) ChangeOrder(market, kBookedOrderKind, row, {});
-  booked_.emplace(spec.orderNo, std::move(booking));
+  const std::u16string orderNo = spec.orderNo;
+  booked_.emplace(orderNo, std::move(booking));
+  if (fillNow > 0) FillBookedOrder(orderNo, fillNow, quote->last);
   return 0;
 }
 
@@ -191,6 +261,36 @@ bool SimTradeApi::FillBookedOrder(std::u16string_view orderNo, long quantity, do
   ChangeOrder(booking.market, kBookedOrderKind, booking.row, changes);
   AddFill(booking.market, kBookedFillKind, fillRow, std::move(fill));
   return true;
+}
+
+bool SimTradeApi::SetLastPrice(std::u16string_view product, double price) {
+  if (!std::isfinite(price) || price <= 0) return false;
+  quotes_.try_emplace(std::u16string(product)).first->second.last = price;
+  return true;
+}
+
+std::optional<double> SimTradeApi::LastPrice(std::u16string_view product) const {
+  const auto it = quotes_.find(product);
+  return it == quotes_.end() ? std::nullopt : std::optional(it->second.last);
+}
+
+void SimTradeApi::AdvanceMarket(int steps) {
+  for (int step = 0; step < steps; ++step) {
+    for (auto& [product, quote] : quotes_) {
+      // Only a stock's key is a single word.
+      const double tick = product.find(u' ') == std::u16string::npos ? StockTick(quote.last) : 0.5;
+      const double next = std::round((quote.last + ((walk_() & 1) != 0 ? tick : -tick)) * 100) / 100;
+      if (next > 0) quote.last = next;
+      std::erase_if(quote.resting, [](const std::shared_ptr<Booking>& b) { return b->state.number[156] <= 0; });
+      for (const std::shared_ptr<Booking>& resting : quote.resting) {
+        Booking& b = *resting;
+        const double limit = b.state.number[151] / (b.market == Market::Overseas ? 1e6 : 1e3);
+        if (b.spec.side == u"B" ? quote.last > limit : quote.last < limit) continue;
+        const long lots = static_cast<long>(b.state.number[156] / b.unit);
+        if (lots > 0) FillBookedOrder(b.spec.orderNo, std::max(1L, lots / 2), limit);
+      }
+    }
+  }
 }
 
 }  // namespace kdx::sim

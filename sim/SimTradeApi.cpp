@@ -85,7 +85,7 @@ SimFields SimConfig::Account(std::u16string branch, std::u16string custAccount, 
                    {59, std::move(type)},      {213, u"Simulated broker"}, {214, u"Simulated trader"}};
 }
 
-SimTradeApi::SimTradeApi(SimConfig config) : config_(std::move(config)) {
+SimTradeApi::SimTradeApi(SimConfig config) : config_(std::move(config)), walk_(config_.marketSeed) {
   BuildTable();
   window_.OnMessage(kRaiseEventMessage, [this](WPARAM, LPARAM) { return OnRaise(); });
   ++Registry().created;
@@ -230,6 +230,9 @@ void SimTradeApi::BindSession() {
                         [this] { status_ = kDisconnected; }};
            }
            Schedule(std::move(outcome), Delivery::Posted);
+           // The sessions' states follow the log-in, as the broker sends them.
+           if (config_.loginSucceeds && config_.market)
+             for (const std::u16string& text : config_.marketDates) MarketDate(text);
          }
          return Answer(r, Long(result));
        });

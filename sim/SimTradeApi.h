@@ -5,10 +5,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -75,6 +78,15 @@ struct SimConfig {
   // Account rows (kind 1): 1 branch, 5 account, 39 customer account, 59 account type,
   // 213 and 214 the texts account statements show.
   std::vector<SimFields> accounts{Account(u"9A95", u"0012345")};
+  // A market for the booked orders: market orders fill at once at their product's last price,
+  // limit orders rest until AdvanceMarket's walk crosses them, and orders above
+  // maxOrderQuantity lots or contracts or with a limit price not above 0 are booked as failed.
+  // Off, orders only fill through FillBookedOrder. The seed is read when the component is made.
+  bool market = false;
+  uint32_t marketSeed = 20261207;
+  long maxOrderQuantity = 999;
+  // Event 11's texts, raised one after another once the log-in completes (market on only).
+  std::vector<std::u16string> marketDates{u"NML000OPEN", u"FIX000OPEN", u"ODD000OPEN", u"FUT000OPEN"};
 
   // An account row; the account number defaults to branch + customer account.
   static SimFields Account(std::u16string branch, std::u16string custAccount, std::u16string account = u"",
@@ -170,6 +182,21 @@ class SimTradeApi : public DispatchObject,
   // remaining quantity, a price that is not finite, or a full fill table.
   bool FillBookedOrder(std::u16string_view orderNo, long quantity, double price);
 
+  // The market (SimConfig::market). Products are keyed by the symbol as booked: the stock code
+  // ("2330"), futures product and month ("TXF 202612"), option product, month, strike and call
+  // or put ("TXO 202503 9500 P"), overseas exchange, product and month ("CME ES 202703").
+  // A product's first order seeds its last price at the limit (kDefaultPrice for a market
+  // order). Prices in price units; false, with nothing changed, for one not finite or not
+  // above 0. A new price fills nothing until the next step.
+  static constexpr double kDefaultPrice = 100;
+  bool SetLastPrice(std::u16string_view product, double price);
+  std::optional<double> LastPrice(std::u16string_view product) const;
+  // Each step moves every product's last price one tick up or down, by the seeded generator
+  // and in product-key order, then fills each of its resting orders the price crossed (buy:
+  // last <= limit, sell: last >= limit) at its limit: half the lots left, at least one.
+  // Ticks: 0.5 for futures, options and overseas products; stocks by price band.
+  void AdvanceMarket(int steps = 1);
+
  private:
   class CallScope;
   static constexpr UINT kRaiseEventMessage = WM_USER + 1;
@@ -223,6 +250,12 @@ class SimTradeApi : public DispatchObject,
   std::map<std::u16string, std::shared_ptr<Booking>, std::less<>> booked_;
   std::map<std::pair<Market, long>, long> nextRow_;
   long nextOrderNo_ = 1;
+  struct Quote {
+    double last = kDefaultPrice;
+    std::vector<std::shared_ptr<Booking>> resting;  // in booking order
+  };
+  std::map<std::u16string, Quote, std::less<>> quotes_;
+  std::mt19937 walk_;
   std::deque<PendingEvent> pending_;
   // Shared with the call scopes, which outlive the object when it is released inside a call.
   std::shared_ptr<int> depth_ = std::make_shared<int>(0);

@@ -116,11 +116,13 @@ constexpr DISPID kStk = omnideal::StkOrder, kFut = omnideal::FutOrder, kOpt = om
 class OrderBook : public testing::Test {
  protected:
   OrderBook() { Fresh(); }
-  void Fresh() {
-    api = SimTradeApi::Create();
+  void Fresh(SimConfig config = {}) {
+    api = SimTradeApi::Create(std::move(config));
     raised.clear();
-    api->FindConnectionPoint()->Advise(std::make_shared<Sink>(
-        [this](DISPID id, std::span<VARIANT> a) { raised.emplace_back(id, a[0].lVal, a[1].lVal); }));
+    api->FindConnectionPoint()->Advise(std::make_shared<Sink>([this](DISPID id, std::span<VARIANT> a) {
+      if (id == omnideal::EvMarketDate) return dates.push_back(a[0].bstrVal);
+      raised.emplace_back(id, a[0].lVal, a.size() > 1 ? a[1].lVal : -1);
+    }));
   }
   // Calls an order method with an array holding these elements, the others empty.
   long Order(DISPID id, const Elements& elements, long quantity = kNewOrder) {
@@ -153,6 +155,7 @@ class OrderBook : public testing::Test {
 
   std::shared_ptr<SimTradeApi> api;
   std::vector<RowEvent> raised;
+  std::vector<std::u16string> dates;
 };
 
 const Elements kStock{{2, u"9A95"}, {3, u"0012345"}, {35, u"9A950012345"}, {6, u"2330"}, {7, u"B"}, {8, u"1"},
@@ -302,6 +305,85 @@ TEST_F(OrderBook, FillsChangeTheOrderAndAddAFillRow) {
     const RowEvent changed = Row(omnideal::EvOrderChanged, overseas, 1, 0);
     EXPECT_EQ(raised, (std::vector{changed, Row(omnideal::EvFillNew, overseas, 2, 0), changed,
                                    Row(omnideal::EvFillNew, overseas, 2, 1)}));
+  }
+}
+
+// Twelve steps of the default seed's walk for one product: what fills, at what price, and where
+// the price ends. Nothing fills what the walk never crosses, cancelled, refused or repriced away.
+TEST_F(OrderBook, MarketFillsAsItsWalkCrosses) {
+  const auto with = [](Elements e, const Elements& changes) {
+    for (const auto& [i, v] : changes) e[i] = v;
+    return e;
+  };
+  const Elements obLimit = with(kOverseas, {{15, u"202703"}});
+  const Elements limitFut = with(kFutures, {{10, u"0"}, {11, 18010000}});
+  const struct {
+    DISPID method;
+    Elements elements;
+    std::u16string product;
+    std::optional<double> seed, last;
+    std::vector<std::pair<double, double>> fills;  // quantity and price as the fill rows hold them
+    Elements change = {};
+    SimRow order = {};
+  } cases[] = {
+      {kFut, kFutures, u"TXF 202612", 18000.5, 17999.5, {{5, 18000500}}, {}, SimRow().Number(156, 0).Number(352, 52)},
+      {kFut, kFutures, u"TXF 202612", {}, 99, {{5, 100000}}},
+      {kOpt, with(kOption, {{10, u"1"}}), u"TXO 202503 9500 P", 42, 41, {{2, 42000}}},
+      {kOB, with(kOverseas, {{10, u"1"}, {15, u"202703"}}), u"CME ES 202703", 5000.25, 4999.25, {{2, 5000250000}}},
+      {kStk, with(kStock, {{10, u"M"}}), u"2330", 612, 610, {{3000, 612000}}},
+      {kStk, with(kStock, {{10, u"M"}}), u"2330", 10, 9.94, {{3000, 10000}}},
+      {kStk, with(kStock, {{12, 4000}, {11, 600000}}), u"2330", {}, 598, {{2000, 600000}, {1000, 600000}, {1000, 600000}},
+       {}, SimRow().Number(156, 0).Number(364, 4000).Number(366, 600000).Number(352, 52)},
+      {kFut, limitFut, u"TXF 202612", 18000, 17999, {}, {}, SimRow().Number(156, 5).Number(352, 50)},
+      {kStk, kStock, u"2330", {}, 598.5, {}, {{30, 0}}, SimRow().Number(156, 0).Number(352, 60)},
+      {kOB, obLimit, u"CME ES 202703", {}, 5000.5, {{1, 5001500000}, {1, 5001500000}}},
+      {kOB, obLimit, u"CME ES 202703", {}, 5000.5, {}, {{30, 0}, {11, u"6000000000"}}, SimRow().Number(151, 6e9)},
+      {kStk, with(kStock, {{11, 0}}), u"2330", {}, {}, {}, {}, SimRow().Text(68, u"0101")
+           .Text(69, u"price out of range").Number(156, 0).Number(364, 0).Number(352, 0)},
+      {kStk, with(kStock, {{12, 1000000}}), u"2330", {}, {}, {}, {}, SimRow().Text(69, u"quantity out of range")
+           .Number(156, 0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    SimConfig config;
+    config.market = true;
+    Fresh(config);
+    if (c.seed) {
+      ASSERT_TRUE(api->SetLastPrice(c.product, *c.seed));
+    }
+    ASSERT_EQ(Order(c.method, c.elements), 0);
+    const bool overseas = c.method == kOB;
+    if (!c.change.empty()) {
+      Elements change = c.change;
+      change[29] = VARIANT(overseas ? u"B0001" : u"S0001");
+      EXPECT_EQ(Order(overseas ? omnideal::ReduceOBFutOrder : omnideal::ReduceStkOrder, change, 0), 0);
+    }
+    api->AdvanceMarket(12);
+    test::Pump();
+    const Market market = overseas ? Market::Overseas : Market::Domestic;
+    std::vector<std::pair<double, double>> fills;
+    for (long row = 0; const SimRow* fill = api->FindRow(market, 2, row); ++row)
+      fills.emplace_back(fill->number.at(364), fill->number.at(overseas ? 257 : 151));
+    EXPECT_EQ(fills, c.fills);
+    EXPECT_EQ(api->LastPrice(c.product), c.last);
+    Expect(market, 1, 0, c.order);
+  }
+}
+
+TEST_F(OrderBook, MarketPricesRefuseNonsenseAndSessionsOpenAfterLogIn) {
+  for (const bool market : {false, true}) {
+    SimConfig config;
+    config.market = market;
+    Fresh(config);
+    EXPECT_FALSE(api->SetLastPrice(u"2330", 0) || api->SetLastPrice(u"2330", std::nan("")));
+    EXPECT_EQ(api->LastPrice(u"2330"), std::nullopt);
+    std::vector<VARIANT> args(13, VARIANT(u""));
+    for (std::size_t i : {0, 3, 5, 12}) args[i] = VARIANT(0);
+    VARIANT result;
+    ASSERT_EQ(api->Invoke(omnideal::Connect, DISPATCH_METHOD, args, &result), S_OK);
+    test::Pump();
+    EXPECT_EQ(raised, std::vector{RowEvent(omnideal::EvStatus, SimTradeApi::kLoggedIn, -1)});
+    EXPECT_EQ(dates, market ? config.marketDates : std::vector<std::u16string>{});
   }
 }
 
