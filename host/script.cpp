@@ -100,6 +100,7 @@ class Runner {
       return std::nullopt;
     }
     if (command == "show" && t.size() >= 2) return Show(t);
+    if ((command == "advance" && t.size() == 2) || (command == "price" && t.size() == 3)) return Market(t);
     if (command == "sleep" && t.size() == 2) {
       const auto ms = Number<int>(t[1].text);
       if (!ms || *ms < 0) return "sleep takes milliseconds";
@@ -107,7 +108,7 @@ class Runner {
       return std::nullopt;
     }
     return "unknown command or wrong arguments: " + command + " (commands: echo login call expect wait answer fill "
-           "show sleep)";
+           "advance price show sleep)";
   }
 
  private:
@@ -154,6 +155,22 @@ class Runner {
     std::string wanted = t[1].text;
     for (const auto& a : leading) wanted += " " + a;
     return "no " + wanted + " within " + std::to_string(timeout.count()) + " ms";
+  }
+
+  // The simulated market (kdx-host --market): advance STEPS, price PRODUCT PRICE.
+  std::optional<std::string> Market(const std::vector<Token>& t) {
+    sim::SimTradeApi* api = session_.Api();
+    if (api == nullptr || !api->Config().market) return "the simulated market is off (start with --market)";
+    if (t[0].text == "advance") {
+      const auto steps = Number<int>(t[1].text);
+      if (!steps || *steps < 0 || *steps > 100000) return "advance takes a number of steps (0 to 100000)";
+      api->AdvanceMarket(*steps);
+      return std::nullopt;
+    }
+    const auto price = Number<double>(t[2].text);
+    if (!price || !api->SetLastPrice(CString::FromUtf8(t[1].text).str(), *price))
+      return "price takes a product and a price above 0";
+    return std::nullopt;
   }
 
   std::optional<std::string> Show(const std::vector<Token>& t) {

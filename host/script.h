@@ -7,6 +7,8 @@
 //   wait EVENT [ARG...] [within MS]  wait for that event (its first arguments as given)
 //   answer ORDER|CANCEL              how the next confirmation dialog is answered
 //   fill ORDERNO QUANTITY PRICE      the simulated broker fills an order
+//   advance STEPS                    the simulated market moves (--market)
+//   price PRODUCT PRICE              sets a product's last price ("2330", "TXF 202612")
 //   show orders|fills|tables|statement N
 //   sleep MS                         keep handling the control's messages
 //

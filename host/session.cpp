@@ -105,7 +105,9 @@ bool HostSession::Start(std::string& error) {
     error = "the control could not be registered";
     return false;
   }
-  sim::SimTradeApi::Register();
+  sim::SimConfig config;
+  config.market = options_.market;
+  sim::SimTradeApi::Register(config);
   web_ = std::make_unique<sim::SimWebServices>();
   if (web_->Port() == 0) {
     error = "the simulated web services found no port on 127.0.0.1";

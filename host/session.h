@@ -39,6 +39,7 @@ class HostSession {
     Dialogs dialogs = Dialogs::Auto;  // Auto: the terminal when standard input is one
     bool prompt = true;               // OrderPrompt of the generated profile
     bool timestamps = true;           // event lines start with the time
+    bool market = false;              // the simulated broker's market: prices that move, fills
     std::string profile, session;     // a profile of the user's own, instead of the generated one
   };
 

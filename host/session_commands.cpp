@@ -20,6 +20,8 @@ bool ParseOptions(const std::vector<std::string>& args, HostSession::Options& op
       options.prompt = false;
     } else if (a == "--no-times") {
       options.timestamps = false;
+    } else if (a == "--market") {
+      options.market = true;
     } else if ((a == "--profile" || a == "--session") && i + 1 < args.size()) {
       (a == "--profile" ? options.profile : options.session) = args[++i];
     } else if (a.starts_with("--")) {
@@ -66,7 +68,7 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
   HostSession::Options options;
   std::vector<std::string> rest;
   if (!ParseOptions(args, options, rest, err) || rest.size() != 1) {
-    err << "usage: kdx-host run FILE [--yes] [--no-prompt] [--no-times] [--profile FILE --session NAME]\n";
+    err << "usage: kdx-host run FILE [--yes] [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]\n";
     return 2;
   }
   std::ifstream script(rest[0]);

@@ -39,8 +39,8 @@ void PrintTable(std::ostream& out, const DispatchTable& table) {
   for (const DispatchMember& m : table) out << "  " << m.id << '\t' << Signature(m) << '\n';
 }
 
-const char* const kCommands[] = {"echo", "login", "call", "expect", "wait", "answer", "fill", "show", "sleep", "help",
-                                 "quit", nullptr};
+const char* const kCommands[] = {"echo", "login", "call",  "expect", "wait", "answer", "fill", "advance",
+                                 "price", "show",  "sleep", "help",   "quit", nullptr};
 
 // The names a word may complete to: commands first, then methods after call and expect,
 // events after wait.
@@ -102,7 +102,7 @@ void PrintInterface(std::ostream& out) {
   PrintTable(out, KdxMethodTable());
   out << "events:\n";
   PrintTable(out, KdxEventTable());
-  out << "commands: echo login call expect wait answer fill show sleep help quit (see the README)\n";
+  out << "commands: echo login call expect wait answer fill advance price show sleep help quit (see the README)\n";
 }
 
 std::string InterfaceMarkdown() {
@@ -128,8 +128,10 @@ int ShellCommand(const std::vector<std::string>& args, std::ostream& out, std::o
       options.prompt = false;
     } else if (a == "--no-times") {
       options.timestamps = false;
+    } else if (a == "--market") {
+      options.market = true;
     } else {
-      err << "usage: kdx-host shell [--no-prompt] [--no-times]\n";
+      err << "usage: kdx-host shell [--no-prompt] [--no-times] [--market]\n";
       return 2;
     }
   }
