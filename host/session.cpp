@@ -236,37 +236,43 @@ void HostSession::PrintTable(const std::vector<std::string>& header, const std::
   for (const auto& row : rows) line(row);
 }
 
-void HostSession::PrintOrders() {
-  const long count = Count(u"GetOrderCount", {});
-  out_ << "orders (" << count << ")\n";
-  // Order number, symbol, side, price, remaining, filled, status.
+// A report's columns: a text field (GetOrderString, ...) or, when `value`, a number field.
+struct ReportColumn {
+  const char* title;
+  int32_t field;
+  bool value;
+};
+
+void HostSession::PrintReport(const char* title, std::u16string_view prefix, std::span<const ReportColumn> columns) {
+  const std::u16string name(prefix);
+  const long count = Count(u"Get" + name + u"Count", {});
+  out_ << title << " (" << count << ")\n";
+  std::vector<std::string> header{"#"};
+  for (const ReportColumn& c : columns) header.push_back(c.title);
   std::vector<std::vector<std::string>> rows;
   for (int32_t i = 0; i < count; ++i) {
-    auto text = [&](int32_t field) { return Utf8(Text(u"GetOrderString", {VARIANT(i), VARIANT(field)})); };
-    auto value = [&](int32_t field) {
+    std::vector<std::string> row{std::to_string(i)};
+    for (const ReportColumn& c : columns) {
       VARIANT v;
-      Call(u"GetOrderValue", {VARIANT(i), VARIANT(field)}, &v);
-      return ValueText(v);
-    };
-    rows.push_back({std::to_string(i), text(1), text(25), text(6), value(7), value(8), value(9), text(11)});
+      Call(u"Get" + name + (c.value ? u"Value" : u"String"), {VARIANT(i), VARIANT(c.field)}, &v);
+      row.push_back(ValueText(v));
+    }
+    rows.push_back(std::move(row));
   }
-  PrintTable({"#", "order no", "symbol", "side", "price", "remaining", "filled", "status"}, rows);
+  PrintTable(header, rows);
+}
+
+void HostSession::PrintOrders() {
+  static constexpr ReportColumn kColumns[] = {{"order no", 1, false}, {"symbol", 25, false}, {"side", 6, false},
+                                              {"price", 7, true},     {"remaining", 8, true}, {"filled", 9, true},
+                                              {"status", 11, false}};
+  PrintReport("orders", u"Order", kColumns);
 }
 
 void HostSession::PrintFills() {
-  const long count = Count(u"GetFillOrderCount", {});
-  out_ << "fills (" << count << ")\n";
-  std::vector<std::vector<std::string>> rows;
-  for (int32_t i = 0; i < count; ++i) {
-    auto text = [&](int32_t field) { return Utf8(Text(u"GetFillOrderString", {VARIANT(i), VARIANT(field)})); };
-    auto value = [&](int32_t field) {
-      VARIANT v;
-      Call(u"GetFillOrderValue", {VARIANT(i), VARIANT(field)}, &v);
-      return ValueText(v);
-    };
-    rows.push_back({std::to_string(i), text(1), text(25), text(6), value(10), value(9)});
-  }
-  PrintTable({"#", "order no", "symbol", "side", "price", "quantity"}, rows);
+  static constexpr ReportColumn kColumns[] = {{"order no", 1, false}, {"symbol", 25, false}, {"side", 6, false},
+                                              {"price", 10, true},    {"quantity", 9, true}};
+  PrintReport("fills", u"FillOrder", kColumns);
 }
 
 void HostSession::PrintStatement(long infoType) {

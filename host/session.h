@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -79,6 +80,8 @@ class HostSession {
   CString Text(std::u16string_view method, std::vector<VARIANT> args);
   long Count(std::u16string_view method, std::vector<VARIANT> args);
   void PrintTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows);
+  // The order or fill report ("Order", "FillOrder"): its count, then the columns of each row.
+  void PrintReport(const char* title, std::u16string_view prefix, std::span<const struct ReportColumn> columns);
 
   std::ostream& out_;
   Options options_;
