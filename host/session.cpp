@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iomanip>
+#include <map>
 
 #include "control/KdxCtrl.h"
 #include "control/Module.h"
@@ -20,17 +21,6 @@ namespace kdx::host {
 namespace {
 
 constexpr std::u16string_view kProgId = u"ORV_VELMAR.QNZP_ZAZUZO_BridgeUnicodeCtrl.1";
-
-// The positions a named query of the generated profile answers with.
-std::vector<FieldRecord> PositionRows(const sim::ServedRequest&) {
-  std::vector<FieldRecord> rows(2);
-  const std::pair<const char16_t*, int64_t> positions[] = {{u"2330 台積電", 3000}, {u"TXF 202612", -2}};
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    rows[i].SetString(0, positions[i].first);
-    rows[i].SetNumber(0, positions[i].second);
-  }
-  return rows;
-}
 
 std::string Utf8(const CString& text) { return text.ToUtf8(); }
 
@@ -113,7 +103,10 @@ bool HostSession::Start(std::string& error) {
     error = "the simulated web services found no port on 127.0.0.1";
     return false;
   }
-  web_->SetQuery("/positions", PositionRows);
+  // The web services answer from what the session traded: positions per symbol, and the
+  // performance statement's fills. Row sources run on the server's threads.
+  web_->SetQuery("/positions", [book = book_](const sim::ServedRequest&) { return book->Positions(); });
+  web_->SetPerformance([book = book_](const sim::ServedRequest& r) { return book->Performance(sim::ParamValue(r, "broker_id")); });
   if (options_.profile.empty()) {
     options_.profile = (folder_ / "demo.ini").string();
     options_.session = "Demo";
@@ -177,7 +170,50 @@ void HostSession::OnEvent(DISPID id, std::span<VARIANT> args) {
     out_ << '[' << std::setw(6) << std::fixed << std::setprecision(3) << ms.count() / 1000.0 << "] ";
   }
   out_ << Describe(event) << '\n';
+  if (id == kdxevent::FillOrder && !event.args.empty() && event.args[0].vt == VT_I4) RecordFill(event.args[0].lVal);
   events_.push_back(std::move(event));
+}
+
+void HostSession::RecordFill(int32_t index) {
+  auto text = [&](int32_t field) { return Text(u"GetFillOrderString", {VARIANT(index), VARIANT(field)}); };
+  auto value = [&](int32_t field) {
+    VARIANT v;
+    return SUCCEEDED(Call(u"GetFillOrderValue", {VARIANT(index), VARIANT(field)}, &v)) && v.vt == VT_R8 ? v.dblVal : 0.0;
+  };
+  book_->Add({text(25).str(), text(6) == u"買進", value(9), value(10)});
+}
+
+void AccountBook::Add(Fill fill) {
+  const std::lock_guard lock(mutex_);
+  fills_.push_back(std::move(fill));
+}
+
+std::vector<FieldRecord> AccountBook::Positions() const {
+  const std::lock_guard lock(mutex_);
+  std::map<std::u16string, double> net;
+  for (const Fill& f : fills_) net[f.symbol] += f.buy ? f.quantity : -f.quantity;
+  std::vector<FieldRecord> rows;
+  for (const auto& [symbol, quantity] : net) {
+    FieldRecord& row = rows.emplace_back();
+    row.SetString(0, symbol);
+    row.SetNumber(0, static_cast<int64_t>(quantity));
+  }
+  return rows;
+}
+
+std::vector<FieldRecord> AccountBook::Performance(const std::string& account) const {
+  const std::lock_guard lock(mutex_);
+  std::vector<FieldRecord> rows;
+  for (const Fill& f : fills_) {
+    FieldRecord& row = rows.emplace_back();
+    row.SetNumber(0, 4);
+    row.SetString(0, CString::FromUtf8(account).str());
+    row.SetString(2, f.symbol);
+    row.SetString(4, f.buy ? u"1" : u"-1");
+    row.SetString(5, CString::FromUtf8(ValueText(VARIANT(f.quantity))).str());
+    row.SetString(6, CString::FromUtf8(ValueText(VARIANT(f.price))).str());
+  }
+  return rows;
 }
 
 std::optional<HostEvent> HostSession::Wait(const std::string& name, const std::vector<std::string>& leading,

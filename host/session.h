@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <ostream>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "platform/dispatch.h"
+#include "record/field_record.h"
 #include "platform/variant.h"
 #include "sim/SimTradeApi.h"
 #include "sim/SimWebServices.h"
@@ -32,6 +34,25 @@ struct HostEvent {
 std::string Describe(const HostEvent& event);
 // A result or argument as the host prints it: numbers in decimal, texts as they are.
 std::string ValueText(const VARIANT& value);
+
+// What the session traded, for the web services' answers (read on their threads).
+class AccountBook {
+ public:
+  struct Fill {
+    std::u16string symbol;
+    bool buy = true;
+    double quantity = 0, price = 0;
+  };
+  void Add(Fill fill);
+  // Named query "Positions": one row per symbol, its net quantity.
+  std::vector<FieldRecord> Positions() const;
+  // The performance statement: one row per fill.
+  std::vector<FieldRecord> Performance(const std::string& account) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Fill> fills_;
+};
 
 class HostSession {
  public:
@@ -77,6 +98,7 @@ class HostSession {
 
  private:
   void OnEvent(DISPID id, std::span<VARIANT> args);
+  void RecordFill(int32_t index);
   CString Text(std::u16string_view method, std::vector<VARIANT> args);
   long Count(std::u16string_view method, std::vector<VARIANT> args);
   void PrintTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows);
@@ -87,6 +109,7 @@ class HostSession {
   Options options_;
   std::filesystem::path folder_;
   std::unique_ptr<sim::SimWebServices> web_;
+  std::shared_ptr<AccountBook> book_ = std::make_shared<AccountBook>();
   std::shared_ptr<IDispatch> control_;
   std::shared_ptr<IDispatch> sink_;
   DWORD cookie_ = 0;
