@@ -106,6 +106,7 @@ bool HostSession::Start(std::string& error) {
   // The web services answer from what the session traded: positions per symbol, and the
   // performance statement's fills. Row sources run on the server's threads.
   web_->SetQuery("/positions", [book = book_](const sim::ServedRequest&) { return book->Positions(); });
+  web_->SetRights([book = book_](const sim::ServedRequest&) { return book->Rights(); });
   web_->SetPerformance([book = book_](const sim::ServedRequest& r) { return book->Performance(sim::ParamValue(r, "broker_id")); });
   if (options_.profile.empty()) {
     options_.profile = (folder_ / "demo.ini").string();
@@ -201,6 +202,28 @@ std::vector<FieldRecord> AccountBook::Positions() const {
   return rows;
 }
 
+std::vector<FieldRecord> AccountBook::Rights() const {
+  const std::lock_guard lock(mutex_);
+  // Cash moves with stock trades (lots of 1,000 shares); futures margin is left out.
+  constexpr int64_t kStart = 5000000;
+  int64_t stockCash = 0;
+  for (const Fill& f : fills_) {
+    if (!f.symbol.starts_with(u"ORV.TWS.")) continue;
+    const auto amount = static_cast<int64_t>(f.quantity * f.price * 1000);
+    stockCash += f.buy ? -amount : amount;
+  }
+  std::vector<FieldRecord> rows;
+  for (const auto& [market, balance] : {std::pair(u"證券", kStart + stockCash), std::pair(u"期貨", kStart)}) {
+    FieldRecord& row = rows.emplace_back();
+    const std::u16string text = CString::FromUtf8(std::to_string(balance)).str();
+    const std::pair<int, std::u16string> fields[] = {{2, u"TWD"}, {3, u"示範帳戶"}, {4, text}, {5, u"0"}, {6, u"0"},
+                                                     {7, u"0"},   {8, u"0"},        {9, text}, {11, market}};
+    for (const auto& [field, value] : fields) row.SetString(field, value);
+    row.SetString(10, CString::FromUtf8(std::to_string(balance - balance / 4)).str());
+  }
+  return rows;
+}
+
 std::vector<FieldRecord> AccountBook::Performance(const std::string& account) const {
   const std::lock_guard lock(mutex_);
   std::vector<FieldRecord> rows;
@@ -208,7 +231,17 @@ std::vector<FieldRecord> AccountBook::Performance(const std::string& account) co
     FieldRecord& row = rows.emplace_back();
     row.SetNumber(0, 4);
     row.SetString(0, CString::FromUtf8(account).str());
-    row.SetString(2, f.symbol);
+    // ORV.<exchange>.<product>[.<month>...]
+    std::vector<std::u16string> parts;
+    for (std::size_t at = 0; at <= f.symbol.size();) {
+      const std::size_t dot = std::min(f.symbol.find(u'.', at), f.symbol.size());
+      parts.push_back(f.symbol.substr(at, dot - at));
+      at = dot + 1;
+    }
+    parts.resize(std::max<std::size_t>(parts.size(), 4));
+    row.SetString(1, parts[1]);
+    row.SetString(2, parts[2]);
+    row.SetString(3, parts[3]);
     row.SetString(4, f.buy ? u"1" : u"-1");
     row.SetString(5, CString::FromUtf8(ValueText(VARIANT(f.quantity))).str());
     row.SetString(6, CString::FromUtf8(ValueText(VARIANT(f.price))).str());
@@ -312,17 +345,27 @@ void HostSession::PrintFills() {
 }
 
 void HostSession::PrintStatement(long infoType) {
+  constexpr int32_t kFields = 16;
   const auto type = static_cast<int32_t>(infoType);
   const long count = Count(u"GetStatementCount", {VARIANT(type)});
   out_ << "statement " << infoType << " (" << count << ")\n";
-  std::vector<std::vector<std::string>> rows;
+  std::vector<std::vector<std::string>> cells;
   for (int32_t i = 0; i < count; ++i) {
-    std::vector<std::string> row{std::to_string(i)};
-    for (int32_t field = 0; field < 6; ++field)
+    auto& row = cells.emplace_back();
+    for (int32_t field = 0; field < kFields; ++field)
       row.push_back(Utf8(Text(u"GetStatementString", {VARIANT(type), VARIANT(i), VARIANT(field)})));
-    rows.push_back(std::move(row));
   }
-  PrintTable({"#", "0", "1", "2", "3", "4", "5"}, rows);
+  // Only the fields some row has.
+  std::vector<std::string> header{"#"};
+  std::vector<std::vector<std::string>> rows(cells.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i].push_back(std::to_string(i));
+  for (int32_t field = 0; field < kFields; ++field) {
+    const auto f = static_cast<std::size_t>(field);
+    if (std::all_of(cells.begin(), cells.end(), [&](const auto& row) { return row[f].empty(); })) continue;
+    header.push_back(std::to_string(field));
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i].push_back(cells[i][f]);
+  }
+  PrintTable(header, rows);
 }
 
 void HostSession::PrintTables() {

@@ -46,6 +46,8 @@ class AccountBook {
   void Add(Fill fill);
   // Named query "Positions": one row per symbol, its net quantity.
   std::vector<FieldRecord> Positions() const;
+  // The rights statement: stock and futures balances, the stock trades paid for.
+  std::vector<FieldRecord> Rights() const;
   // The performance statement: one row per fill.
   std::vector<FieldRecord> Performance(const std::string& account) const;
 
