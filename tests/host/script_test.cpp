@@ -77,13 +77,15 @@ TEST_F(ScriptTest, ASessionPlaysAsWritten) {
                 "fill S0001 2 600.5\n"
                 "wait FillOrder 0\n"
                 "sleep 10\n"
-                "show tables\n"),
+                "show tables\n"
+                "show statement 0\n"),
             0)
       << err.str();
   const std::string text = out.str();
   for (const char* seen : {"a  \"b\" c\n", "LoginReady\n", "  -> CANCEL\n", "Log(1,StkOrder CANCELED !)\n",
                            "  -> ORDER\n", "  ProcessOrder = 0\n", "OrderStatus(0)\n", "fills (1)\n",
-                           "  0  S0001     ORV.TWS.2330  買進  600.5  2\n", "完全成交"})
+                           "  0  S0001     ORV.TWS.2330  買進  600.5  2\n", "完全成交", "statement 0 (1)\n",
+                           "  0  KG-9A950012345  9A950012345 ()"})
     EXPECT_NE(text.find(seen), std::string::npos) << seen << "\n" << text;
 }
 
