@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "platform/message_window.h"
+#include "platform/system.h"
+#include "ui/ConfirmLayout.h"
 
 namespace kdx {
 namespace {
@@ -196,17 +200,50 @@ TEST_F(TerminalTest, RunsTheThreadsMessagesWhileWaiting) {
   EXPECT_EQ(log, "12c");
 }
 
-}  // namespace
-}  // namespace kdx
-
-namespace kdx {
-namespace {
-
 TEST(ScriptedConfirmPresenter, RemembersTheNewestShowingsOnly) {
   ScriptedConfirmPresenter presenter;
   for (std::size_t i = 0; i <= kMaxRecordedShowings; ++i) presenter.Show({FormatString(u"%d", static_cast<int>(i)), 0, {}, {}});
   EXPECT_EQ(presenter.Shown().size(), kMaxRecordedShowings / 2 + 1);
   EXPECT_EQ(presenter.Shown().back().title, FormatString(u"%d", static_cast<int>(kMaxRecordedShowings)));
+}
+
+TEST(ConfirmLayout, GrowsThirtyPixelsARow) {
+  const struct { int rows; ConfirmRect window, order, cancel, bottom, panel; } cases[] = {
+      {0, {0, 0, 299, 222}, {46, 139, 82, 32}, {166, 139, 82, 32}, {0, 115, 293, 82}, {37, 95, 220, 20}},
+      {1, {0, 0, 299, 252}, {46, 169, 82, 32}, {166, 169, 82, 32}, {0, 145, 293, 82}, {37, 95, 220, 50}},
+      {6, {0, 0, 299, 402}, {46, 319, 82, 32}, {166, 319, 82, 32}, {0, 295, 293, 82}, {37, 95, 220, 200}},
+      {20, {0, 0, 299, 822}, {46, 739, 82, 32}, {166, 739, 82, 32}, {0, 715, 293, 82}, {37, 95, 220, 620}},
+  };
+  for (const auto& c : cases) {
+    const ConfirmLayout layout(c.rows);
+    EXPECT_EQ(layout.window, c.window) << c.rows;
+    EXPECT_EQ(layout.orderButton, c.order) << c.rows;
+    EXPECT_EQ(layout.cancelButton, c.cancel) << c.rows;
+    EXPECT_EQ(layout.bottom, c.bottom) << c.rows;
+    EXPECT_EQ(layout.panel, c.panel) << c.rows;
+    EXPECT_EQ(layout.middle, (ConfirmRect{0, 0, 293, c.window.height - 25})) << c.rows;
+  }
+  for (const auto& [kind, file] : {std::pair(0, "ConfirmBackTopOrder.bmp"), std::pair(1, "ConfirmBackTopCancel.bmp"),
+                                   std::pair(2, "ConfirmBackTopReduce.bmp"), std::pair(3, "ConfirmBackTopOrder.bmp"),
+                                   std::pair(4, "ConfirmBackTopModify.bmp")})
+    EXPECT_STREQ(ConfirmTopImage(kind), file);
+}
+
+TEST(ConfirmLayout, LooksForSkinsInTheirFoldersInOrder) {
+  const auto root = std::filesystem::temp_directory_path() / ("kdx-skin-" + std::to_string(getpid()));
+  const std::string exe = root.string();
+  SetModuleFileNameOverride(CString::FromUtf8(exe + "/host.exe").str());
+  const std::vector<std::string> defaults{exe + "/Images/Default/OrderPrompt/a.bmp", exe + "/Images/Default/OrderPrompt/a.bmp",
+                                          exe + "/Images/OrderPrompt/a.bmp", "/skins/a.bmp"};
+  EXPECT_EQ(ConfirmSkinCandidates("a.bmp", u"/skins/"), defaults);
+  std::filesystem::create_directories(root / "Configs");
+  std::ofstream(root / "Configs" / "System.ini") << "[Template]\nlanguage=Big5\n";
+  EXPECT_EQ(ConfirmSkinCandidates("a.bmp", u"C:\\kdx/Images\\")[0], exe + "/Images/Big5/OrderPrompt/a.bmp");
+  EXPECT_EQ(ConfirmSkinCandidates("a.bmp", u"C:\\kdx/Images\\")[3], "C:/kdx/Images/a.bmp");
+  EXPECT_EQ(ConfirmImageDirectory(u"skins\\/"), "skins");
+  EXPECT_EQ(ConfirmImageDirectory(u"skins"), "skins");
+  SetModuleFileNameOverride(std::nullopt);
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace
