@@ -27,7 +27,7 @@ constexpr Command kCommands[] = {
      DemoCommand},
     {"run", "run FILE [--yes] [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]",
      "run a script of calls and expectations (see examples/demo.kdx) against the simulated broker", RunCommand},
-    {"shell", "shell [--no-prompt] [--no-times] [--market]",
+    {"shell", "shell [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]",
      "the script commands typed interactively (line editing, history, completion; help lists the interface)",
      ShellCommand},
     {"decode", "decode [--strict] [FILE]",

@@ -9,9 +9,10 @@
 namespace kdx::host {
 namespace {
 
-// The options both commands take; false (with the reason) for anything else.
-bool ParseOptions(const std::vector<std::string>& args, HostSession::Options& options, std::vector<std::string>& rest,
-                  std::ostream& err) {
+}  // namespace
+
+bool ParseSessionOptions(const std::vector<std::string>& args, HostSession::Options& options,
+                         std::vector<std::string>& rest, std::ostream& err) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--yes") {
@@ -38,6 +39,8 @@ bool ParseOptions(const std::vector<std::string>& args, HostSession::Options& op
   return true;
 }
 
+namespace {
+
 int Play(HostSession::Options options, std::istream& script, const std::string& name, std::ostream& out,
          std::ostream& err) {
   HostSession session(out, std::move(options));
@@ -54,7 +57,7 @@ int Play(HostSession::Options options, std::istream& script, const std::string& 
 int DemoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   HostSession::Options options;
   std::vector<std::string> rest;
-  if (!ParseOptions(args, options, rest, err) || !rest.empty()) {
+  if (!ParseSessionOptions(args, options, rest, err) || !rest.empty()) {
     err << "usage: kdx-host demo [--yes] [--no-prompt] [--no-times]\n";
     return 2;
   }
@@ -67,7 +70,7 @@ int DemoCommand(const std::vector<std::string>& args, std::ostream& out, std::os
 int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   HostSession::Options options;
   std::vector<std::string> rest;
-  if (!ParseOptions(args, options, rest, err) || rest.size() != 1) {
+  if (!ParseSessionOptions(args, options, rest, err) || rest.size() != 1) {
     err << "usage: kdx-host run FILE [--yes] [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]\n";
     return 2;
   }

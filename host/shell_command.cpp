@@ -10,6 +10,7 @@
 
 #include "control/KdxCtrl.h"
 #include "host/script.h"
+#include "host/session_commands.h"
 #include "platform/codepage.h"
 #include "platform/message_window.h"
 
@@ -122,19 +123,12 @@ int InterfaceCommand(const std::vector<std::string>&, std::ostream& out, std::os
 
 int ShellCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   HostSession::Options options;
-  options.dialogs = HostSession::Dialogs::Yes;  // the terminal is the editor's
-  for (const std::string& a : args) {
-    if (a == "--no-prompt") {
-      options.prompt = false;
-    } else if (a == "--no-times") {
-      options.timestamps = false;
-    } else if (a == "--market") {
-      options.market = true;
-    } else {
-      err << "usage: kdx-host shell [--no-prompt] [--no-times] [--market]\n";
-      return 2;
-    }
+  std::vector<std::string> rest;
+  if (!ParseSessionOptions(args, options, rest, err) || !rest.empty()) {
+    err << "usage: kdx-host shell [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]\n";
+    return 2;
   }
+  options.dialogs = HostSession::Dialogs::Yes;  // the terminal is the editor's
   HostSession session(out, options);
   std::string error;
   if (!session.Start(error)) {

@@ -1,9 +1,7 @@
 // ProcessOrder: the ticket's order kind picks one submitter; reduce, cancel and modify first
 // find the existing order through its order number.
-#include <cmath>
-#include <limits>
-
 #include "control/KdxCtrl.h"
+#include "orders/Conversions.h"
 #include "orders/Submitter.h"
 
 namespace kdx {
@@ -58,12 +56,12 @@ long CORV_Velmar_KDXCtrl::ProcessOrder() {
   long quantity = 0;
   if (kind == u"R") {
     // A quantity that does not fit must not become some other reduction, or a cancel.
-    const double entered = std::trunc(OrderInfoValue(7));
-    if (!(entered >= std::numeric_limits<int32_t>::min() && entered <= std::numeric_limits<int32_t>::max())) {
+    const auto entered = ScaleQuantity(OrderInfoValue(7), kSymbolFutures, CString());
+    if (!entered) {
       FireLog(0, u"ProcessOrder REFUSED ! QTY out of range");
       return 0;
     }
-    quantity = static_cast<long>(entered);
+    quantity = entered->nEntered;
   }
   if (overseas) return SubmitReduceOBFutOrder(*this, orderNo, quantity, nKind, nRow);
   const CString market = m_pTradeApi->GetDataString(nKind, nRow, 353);

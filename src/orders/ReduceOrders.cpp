@@ -109,12 +109,17 @@ CString PriceShown(COrderContext& order, int decimals, bool marketFlag) {
 
 // What every cancel and reduce shares. A negative reduction is refused: the overseas
 // arithmetic would turn it into a cancel of the whole order.
-std::optional<long> TakeOrderRow(COrderContext& order, int decimals, bool marketFlag) {
-  if (order.quantity < 0) return order.Refuse(u"QTY");
+// The parts every change of an existing order takes from the log-in and the order's row.
+void TakeExisting(COrderContext& order) {
   order.SetLogin();
   order.Set(OV::OrderNo, order.orderNo);
   order.SetAccountShown(order.RowText(5));
   order.SetSide(order.RowText(148));
+}
+
+std::optional<long> TakeOrderRow(COrderContext& order, int decimals, bool marketFlag) {
+  if (order.quantity < 0) return order.Refuse(u"QTY");
+  TakeExisting(order);
   order.sendQuantity = order.quantity;
   if (!order.Prompting()) return std::nullopt;
   order.Set(OV::PriceShown, PriceShown(order, decimals, marketFlag));
@@ -186,11 +191,7 @@ std::optional<long> ModifyHook(COrderContext& order) {
   CString first;
   while (first.IsEmpty() && start >= 0) first = options.Tokenize(u";", start);
   order.skipPrompt = first == u"NO_PROMPT";
-
-  order.SetLogin();
-  order.Set(OV::OrderNo, order.orderNo);
-  order.SetAccountShown(order.RowText(5));
-  order.SetSide(order.RowText(148));
+  TakeExisting(order);
   if (auto refused = TakeOBQuantities(order)) return refused;
   const auto price = NewMillionths(order, order.newPrice, 151);
   if (!price) return order.Refuse(u"PRICE");
