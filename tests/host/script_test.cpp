@@ -71,6 +71,8 @@ TEST_F(ScriptTest, ASessionPlaysAsWritten) {
                 "call SetOrderInfoValue 6 600.5\n"
                 "call SetOrderInfoValue 7 2\n"
                 "call ProcessOrder\n"
+                "sleep 50\n"
+                "expect GetOrderCount == 1\n"
                 "wait Log 2 within 10\n"
                 "wait OrderStatus 0\n"
                 "expect GetOrderValue 0 7 == 600.5\n"
