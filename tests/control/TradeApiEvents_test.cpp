@@ -27,6 +27,12 @@ class TradeApiEventsTest : public test::ControlTest {
   FieldRecord& OBOrder(long kind, long row) {
     return *ctrl->m_mapOBKeyToOrder.at(CORV_Velmar_KDXCtrl::OverseasRecordKey(kind, row));
   }
+  // The numeric fields ids of a row, in order.
+  static std::vector<int64_t> Numbers(const FieldRecord& row, std::initializer_list<int> ids) {
+    std::vector<int64_t> out;
+    for (int id : ids) out.push_back(row.GetNumber(id));
+    return out;
+  }
   static SimRow OBFill(const char16_t* orderNo, double price, double qty) {
     return SimRow().Text(5, kAccount).Text(208, orderNo).Number(257, price).Number(364, qty).Number(156, -1);
   }
@@ -92,9 +98,7 @@ TEST_F(TradeApiEventsTest, OverseasFillsKeepTheWeightedAveragePriceAndTotalQuant
                      .Number(156, 10).Number(454, 0).Number(219, 5));
   Pump();
   FieldRecord& order = OBOrder(1, 3);
-  EXPECT_EQ(order.GetNumber(0), 900);
-  EXPECT_EQ(order.GetNumber(219), 5);
-  EXPECT_EQ(order.GetNumber(454), kAbsent) << "written only when positive";
+  EXPECT_EQ(Numbers(order, {0, 219, 454}), (std::vector<int64_t>{900, 5, kAbsent}));  // 454 only when positive
 
   Api().AddFill(Market::Overseas, 2, 0, OBFill(u"OB77", 101.5, 2));
   Api().AddFill(Market::Overseas, 2, 1, OBFill(u"OB77", 102.25, 3));
@@ -105,20 +109,16 @@ TEST_F(TradeApiEventsTest, OverseasFillsKeepTheWeightedAveragePriceAndTotalQuant
                                        "OrderStatus(0)", "FillOrder(2)", "OrderStatus(0)", "FillOrder(1)",
                                        "OrderStatus(0)"}));
   EXPECT_EQ(CString(order.GetString(0)), u"[2,0][2,1][2,2]");
-  EXPECT_EQ(order.GetNumber(364), 5);
-  EXPECT_EQ(order.GetNumber(454), static_cast<int64_t>((101.5 * 2 + 102.25 * 3) / 5));
-  // No order number yet: the remaining quantity is the order's 205 less what filled.
-  EXPECT_EQ(order.GetNumber(156), 5);
-  EXPECT_EQ(order.GetNumber(352), 50);
+  // No order number yet: the remaining quantity (156) is the order's 205 less what filled.
+  EXPECT_EQ(Numbers(order, {364, 454, 156, 352}),
+            (std::vector<int64_t>{5, static_cast<int64_t>((101.5 * 2 + 102.25 * 3) / 5), 5, 50}));
 
   // Filled past its quantity, nothing remains (not a negative remainder); the order takes the
   // fill's 310 and record number. A fill of an unknown order changes none.
   Api().AddFill(Market::Overseas, 2, 3, OBFill(u"OB77", 100, 8).Text(310, u"F310").Number(-1, 77));
   Api().AddFill(Market::Overseas, 2, 4, OBFill(u"UNKNOWN", 100, 1));
   Pump();
-  EXPECT_EQ(order.GetNumber(364), 13);
-  EXPECT_EQ(order.GetNumber(156), 0);
-  EXPECT_EQ(order.GetNumber(0), 77);
+  EXPECT_EQ(Numbers(order, {364, 156, 0}), (std::vector<int64_t>{13, 0, 77}));
   EXPECT_EQ(CString(order.GetString(310)), u"F310");
 
   // A change refills the object and its maps (the order number is the reference); a removed
@@ -163,16 +163,14 @@ TEST_F(TradeApiEventsTest, NumbersThatDoNotFitAreIgnoredOrSaturated) {
                      .Number(361, -1e300).Number(219, kNaN));
   Pump();
   const FieldRecord& order = OBOrder(1, 0);
-  EXPECT_EQ(order.GetNumber(0), std::numeric_limits<int64_t>::max());
-  EXPECT_EQ(order.GetNumber(361), std::numeric_limits<int64_t>::min() + 1);
-  for (int field : {151, 205, 219}) EXPECT_EQ(order.GetNumber(field), kAbsent) << field;
+  EXPECT_EQ(Numbers(order, {0, 361, 151, 205, 219}), (std::vector<int64_t>{std::numeric_limits<int64_t>::max(),
+                                                                             std::numeric_limits<int64_t>::min() + 1,
+                                                                             kAbsent, kAbsent, kAbsent}));
   Api().AddFill(Market::Overseas, 2, 0, OBFill(u"OB", kNaN, 2));
   Api().AddFill(Market::Overseas, 2, 1, OBFill(u"OB", 100, kInf));
   Api().AddFill(Market::Overseas, 2, 2, OBFill(u"OB", 50, 3));
   Pump();
-  EXPECT_EQ(order.GetNumber(454), 50);
-  EXPECT_EQ(order.GetNumber(364), 3);
-  EXPECT_EQ(order.GetNumber(156), 0) << "nothing ordered is known";
+  EXPECT_EQ(Numbers(order, {454, 364, 156}), (std::vector<int64_t>{50, 3, 0}));  // 156: nothing ordered is known
 }
 
 // Rows whose record key would collide with another row's are refused, by every row event;

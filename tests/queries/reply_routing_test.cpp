@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <ostream>
 #include <tuple>
 
 #include "common/control_util.h"
@@ -35,62 +34,50 @@ std::string Fields(const FieldRecord& row, int n) {
   return out;
 }
 
-struct ReplyCase {
-  const char* name;
-  long infoType;
-  const char16_t* requestName;
-  std::optional<std::string> body;
-  std::vector<std::string> events;
-  std::size_t rows;  // query rows stored (info type 100) or performance rows (6)
-  bool truncated = false;  // the worker cut the body at the byte limit
-  friend void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class ReplyOutcome : public ::testing::TestWithParam<ReplyCase> {};
-
 // Under limits of 1000 bytes and 2 rows: past either, the rows so far stay and the reply ends
 // as cut; a partial last line of a cut body is not a row.
-TEST_P(ReplyOutcome, FiresTheStatusEventsInOrder) {
-  const ReplyCase& c = GetParam();
+TEST(ReplyOutcome, FiresTheStatusEventsInOrder) {
+  const struct {
+    long infoType;
+    const char16_t* requestName;
+    std::optional<std::string> body;
+    Strings events;
+    std::size_t rows;        // query rows stored (info type 100) or performance rows (6)
+    bool truncated = false;  // the worker cut the body at the byte limit
+  } cases[] = {
+      {2, u"G_A", std::nullopt, {"Log(0,伺服器沒有回應,URL=http://host/x)", "StatementUpdate(2)"}, 0},
+      {100, u"Q", Body({kData1, kData2}), {"QueryUpdate(Q)"}, 2},
+      {100, u"Q", Body({kData1, kError, kData2}), {"Log(0,查詢失敗)", "QueryUpdate(Q)"}, 1},  // an error ends it
+      {6, u"", Body({kError, kData1}), {"Log(0,查詢失敗)", "StatementUpdate(4)"}, 0},
+      {2, u"", Body({Line('1', MakeRecord({{68, "9"}}))}), {"Log(0,)", "StatementUpdate(2)"}, 0},
+      {2, u"", std::string("hello\r\nworld\r\nd0D\r\nd0X abc"), {kIncomplete, "StatementUpdate(2)"}, 0},
+      // Other kinds and bad checks are skipped.
+      {100, u"Q",
+       Body({Line('2', MakeRecord({{1, "x"}})), BadCheck(MakeRecord({{1, "a"}})), "d0D ", "d0D_" + kData1.substr(4)}),
+       {kIncomplete, "QueryUpdate(Q)"}, 0},
+      {100, u"Q", Body({kLong}), {"QueryUpdate(Q)"}, 1},
+      {100, u"Q", Body({"junk", kData1, BadCheck(MakeRecord({{1, "b"}})), "", kData2}), {"QueryUpdate(Q)"}, 2},
+      {100, u"Q", "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r", {"QueryUpdate(Q)"}, 2},
+      {100, u"Q", Body({kData1, kData2, kData1, kError}),
+       {"Log(0,Reply cut at the limit of 2 rows,URL=http://host/x)", "QueryUpdate(Q)"}, 2},
+      {100, u"Q", kData1 + "\r\n" + kData2.substr(0, kData2.size() - 3),
+       {"Log(0,Reply cut at the limit of 1000 bytes,URL=http://host/x)", "QueryUpdate(Q)"}, 1, true},
+      {6, u"", Body({kData1}), {"StatementUpdate(4)"}, 1},
+      {100, u"Q,C1,x", Body({kData1}), {"QueryUpdate(Q)"}, 1},  // the name ends at the first comma
+      {100, u",C1", Body({kData1}), {"QueryUpdate(,C1)"}, 1}};
   const ReplyLimits saved = GetReplyLimits();
   SetReplyLimits({1000, 2});
-  ControlHarness h;
-  h.Reply(c.infoType, 0, c.body ? &*c.body : nullptr, c.requestName, u"http://host/x", c.truncated);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body.value_or("(none)").substr(0, 40));
+    ControlHarness h;
+    h.Reply(c.infoType, 0, c.body ? &*c.body : nullptr, c.requestName, u"http://host/x", c.truncated);
+    EXPECT_EQ(h.events.Summary(), c.events);
+    std::size_t rows = h.ctrl->m_arrStatementRows[4].size();
+    for (const auto& [key, table] : h.ctrl->m_mapQueryTables) rows += table.size();
+    EXPECT_EQ(rows, c.rows);
+  }
   SetReplyLimits(saved);
-  EXPECT_EQ(h.events.Summary(), c.events);
-  std::size_t rows = h.ctrl->m_arrStatementRows[4].size();
-  for (const auto& [key, table] : h.ctrl->m_mapQueryTables) rows += table.size();
-  EXPECT_EQ(rows, c.rows);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Bodies, ReplyOutcome,
-    ::testing::Values(
-        ReplyCase{"NoBody", 2, u"G_A", std::nullopt, {"Log(0,伺服器沒有回應,URL=http://host/x)", "StatementUpdate(2)"}, 0},
-        ReplyCase{"DataUpToTheRowLimit", 100, u"Q", Body({kData1, kData2}), {"QueryUpdate(Q)"}, 2},
-        ReplyCase{"ErrorAfterDataEndsTheReply", 100, u"Q", Body({kData1, kError, kData2}),
-                  {"Log(0,查詢失敗)", "QueryUpdate(Q)"}, 1},
-        ReplyCase{"ErrorFirst", 6, u"", Body({kError, kData1}), {"Log(0,查詢失敗)", "StatementUpdate(4)"}, 0},
-        ReplyCase{"ErrorWithoutText", 2, u"", Body({Line('1', MakeRecord({{68, "9"}}))}),
-                  {"Log(0,)", "StatementUpdate(2)"}, 0},
-        ReplyCase{"NoRecordLines", 2, u"", std::string("hello\r\nworld\r\nd0D\r\nd0X abc"),
-                  {kIncomplete, "StatementUpdate(2)"}, 0},
-        ReplyCase{"OtherKindsAndBadChecksSkipped", 100, u"Q",
-                  Body({Line('2', MakeRecord({{1, "x"}})), BadCheck(MakeRecord({{1, "a"}})), "d0D ", "d0D_" + kData1.substr(4)}),
-                  {kIncomplete, "QueryUpdate(Q)"}, 0},
-        ReplyCase{"LongLineIsARow", 100, u"Q", Body({kLong}), {"QueryUpdate(Q)"}, 1},
-        ReplyCase{"GarbageAmongData", 100, u"Q", Body({"junk", kData1, BadCheck(MakeRecord({{1, "b"}})), "", kData2}),
-                  {"QueryUpdate(Q)"}, 2},
-        ReplyCase{"LoneLineFeedsAndCarriageReturns", 100, u"Q", "\n\r" + kData1 + "\r\r\n\n" + kData2 + "\r",
-                  {"QueryUpdate(Q)"}, 2},
-        ReplyCase{"OverTheRowLimitTheRestIsDropped", 100, u"Q", Body({kData1, kData2, kData1, kError}),
-                  {"Log(0,Reply cut at the limit of 2 rows,URL=http://host/x)", "QueryUpdate(Q)"}, 2},
-        ReplyCase{"CutBodyDropsItsPartialLine", 100, u"Q", kData1 + "\r\n" + kData2.substr(0, kData2.size() - 3),
-                  {"Log(0,Reply cut at the limit of 1000 bytes,URL=http://host/x)", "QueryUpdate(Q)"}, 1, true},
-        ReplyCase{"PerformanceUpdatesStatementFour", 6, u"", Body({kData1}), {"StatementUpdate(4)"}, 1},
-        ReplyCase{"QueryNameCutAtFirstComma", 100, u"Q,C1,x", Body({kData1}), {"QueryUpdate(Q)"}, 1},
-        ReplyCase{"QueryNameStartingWithComma", 100, u",C1", Body({kData1}), {"QueryUpdate(,C1)"}, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // A host that destroys the control in a failure's Log line gets no more events.
 TEST(ReplyRouting, AHostMayDestroyTheControlInAFailureLine) {

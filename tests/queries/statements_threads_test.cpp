@@ -15,12 +15,7 @@ namespace {
 using sim::SimConfig;
 using test::Strings;
 
-FieldRecord Row(std::vector<std::pair<int, std::u16string>> strings, std::vector<std::pair<int, int64_t>> numbers = {}) {
-  FieldRecord row;
-  for (const auto& [id, text] : strings) row.SetString(id, text);
-  for (const auto& [id, value] : numbers) row.SetNumber(id, value);
-  return row;
-}
+using test::MakeRecord;
 
 class StatementsTest : public test::ControlTest {
  protected:
@@ -33,13 +28,11 @@ class StatementsTest : public test::ControlTest {
                        SimConfig::Account(u"9A97", u"0055555", u"", u"S")};
     Register(config);
     web.SetQuery("/positions", [](const sim::ServedRequest& r) {
-      return std::vector<FieldRecord>{Row({{1, Wide(sim::ParamValue(r, "cust"))}, {2, Wide(sim::ParamValue(r, "x"))}},
-                                          {{0, 42}})};
+      return std::vector{MakeRecord({{1, sim::ParamValue(r, "cust")}, {2, sim::ParamValue(r, "x")}}, {{0, 42}})};
     });
     section = "RocID=a1_x\nBroker=KGI\nQueryAddress=" + web.Address() + "\nPositions=http://%QUERY_ADDRESS%/positions\n";
     LogIn(section);
   }
-  static std::u16string Wide(const std::string& s) { return CString::FromUtf8(s).str(); }
   std::u16string StatementText(long type, long index, long field) {
     return Call(u"GetStatementString", {VARIANT(int32_t(type)), VARIANT(int32_t(index)), VARIANT(int32_t(field))})
         .bstrVal;
@@ -89,9 +82,10 @@ TEST_F(StatementsTest, RightsAskOncePerPairWithOneSequenceAndALateRequestAddsNot
 
 TEST_F(StatementsTest, PerformanceRowsOnlyFromKindFourRecords) {
   web.SetPerformance([](const sim::ServedRequest&) {
-    return std::vector<FieldRecord>{
-        Row({{0, u"acc"}, {1, u"CME"}, {2, u"NQ"}, {3, u"202409"}, {4, u"1"}, {5, u"2"}, {6, u"18750.25"}}, {{0, 4}}),
-        Row({{1, u"X"}, {4, u"-1"}}, {{0, 4}}), Row({{4, u"0"}}, {{0, 4}}), Row({{1, u"dropped"}}, {{0, 5}})};
+    return std::vector{
+        MakeRecord({{0, "acc"}, {1, "CME"}, {2, "NQ"}, {3, "202409"}, {4, "1"}, {5, "2"}, {6, "18750.25"}}, {{0, 4}}),
+        MakeRecord({{1, "X"}, {4, "-1"}}, {{0, 4}}), MakeRecord({{4, "0"}}, {{0, 4}}),
+        MakeRecord({{1, "dropped"}}, {{0, 5}})};
   });
   Call(u"QueryStatement", {VARIANT(int32_t{4})});
   ASSERT_TRUE(PumpUntilUpdates(3));
@@ -174,7 +168,6 @@ TEST_F(StatementsTest, DeleteDataUnknownKeysAndLogoutLeaveLateRepliesOut) {
   ASSERT_TRUE(PumpUntilUpdates(2));
   EXPECT_EQ(QueryCount(u"Positions"), 0);
   EXPECT_EQ(Targets().size(), 2u);
-
 }
 
 TEST_F(StatementsTest, RepliesOfRequestsMadeBeforeLogoutAddNothingLater) {

@@ -14,21 +14,19 @@ using sim::Product;
 using sim::SimOrderSpec;
 using test::Pump;
 
-SimOrderSpec Spec(Product product, std::u16string orderNo, std::u16string reference) {
+SimOrderSpec Spec(Product product, std::u16string orderNo, std::u16string reference = u"", double price = 600,
+                  long quantity = 1) {
   SimOrderSpec spec;
-  spec.product = product;
-  spec.orderNo = std::move(orderNo);
-  spec.reference = std::move(reference);
+  spec.product = product, spec.orderNo = std::move(orderNo), spec.reference = std::move(reference);
+  spec.price = price, spec.quantity = quantity;
   return spec;
 }
 
+// Row index, field, and the text or value the reader returns.
+template <typename T>
 struct Expect {
   long index, field;
-  const char16_t* text;
-};
-struct ExpectValue {
-  long index, field;
-  double value;
+  T want;
 };
 
 class ReportsTest : public test::ControlTest {
@@ -43,13 +41,11 @@ class ReportsTest : public test::ControlTest {
   double Value(const char16_t* method, long index, long field) {
     return Call(method, {VARIANT(int32_t(index)), VARIANT(int32_t(field))}).dblVal;
   }
-  void Check(const char16_t* method, std::initializer_list<Expect> rows) {
-    for (const Expect& e : rows)
-      EXPECT_EQ(Text(method, e.index, e.field), e.text) << "row " << e.index << " field " << e.field;
+  void Check(const char16_t* method, std::initializer_list<Expect<const char16_t*>> rows) {
+    for (const auto& e : rows) EXPECT_EQ(Text(method, e.index, e.field), e.want) << e.index << " field " << e.field;
   }
-  void Check(const char16_t* method, std::initializer_list<ExpectValue> rows) {
-    for (const ExpectValue& e : rows)
-      EXPECT_DOUBLE_EQ(Value(method, e.index, e.field), e.value) << "row " << e.index << " field " << e.field;
+  void Check(const char16_t* method, std::initializer_list<Expect<double>> rows) {
+    for (const auto& e : rows) EXPECT_DOUBLE_EQ(Value(method, e.index, e.field), e.want) << e.index << "/" << e.field;
   }
   // Orders 0-4 domestic (stock, futures, option, and the two spreads), 5 overseas.
   void AddOrders() {
@@ -57,20 +53,15 @@ class ReportsTest : public test::ControlTest {
                                 Product::OptionSpread};
     for (long i = 0; i < 5; ++i) {
       const std::u16string digit(1, static_cast<char16_t>(u'0' + i));
-      SimOrderSpec spec = Spec(products[i], u"A000" + digit, u"R" + digit);
-      spec.price = 18000.5;
-      spec.quantity = 2;
-      spec.note = u"[!@0]A%$&B[!@1]C";
-      if (i == 1) spec.side = u"S";
+      SimOrderSpec spec = Spec(products[i], u"A000" + digit, u"R" + digit, 18000.5, 2);
+      spec.side = i == 1 ? u"S" : u"B", spec.note = u"[!@0]A%$&B[!@1]C";
       Api().AddOrder(Market::Domestic, 0, i, sim::OrderRow(spec).Text(8, u"p8").Text(15, u"p15").Text(-3, u"neg"));
     }
-    overseas.price = 5000.25;
-    overseas.quantity = 3;
     Api().AddOrder(Market::Overseas, 7, 0, sim::OrderRow(overseas).Text(7, u"p7"));
     Pump();
     ASSERT_EQ(Call(u"GetOrderCount").lVal, 6);
   }
-  SimOrderSpec overseas = Spec(Product::Overseas, u"OB01", u"OBREF");
+  const SimOrderSpec overseas = Spec(Product::Overseas, u"OB01", u"OBREF", 5000.25, 3);
 };
 
 TEST_F(ReportsTest, OrderFieldsOfEveryProduct) {
@@ -169,10 +160,10 @@ TEST_F(ReportsTest, UnknownAndRemovedRows) {
 
 TEST_F(ReportsTest, FillFieldsDifferWhereTheTableSays) {
   AddOrders();
-  const SimOrderSpec stock = Spec(Product::Stock, u"A0000", u"R0");
-  Api().AddFill(Market::Domestic, 4, 0, sim::FillRow(stock, 601, 3).Text(24, u"p24"));
-  const SimOrderSpec futures = Spec(Product::Futures, u"A0001", u"NOREF");
-  Api().AddFill(Market::Domestic, 4, 1, sim::FillRow(futures, -12.5, 1).Text(149, u"2").Text(150, u"2"));
+  Api().AddFill(Market::Domestic, 4, 0,
+                sim::FillRow(Spec(Product::Stock, u"A0000", u"R0"), 601, 3).Text(24, u"p24"));
+  Api().AddFill(Market::Domestic, 4, 1,
+                sim::FillRow(Spec(Product::Futures, u"A0001", u"NOREF"), -12.5, 1).Text(149, u"2").Text(150, u"2"));
   Api().AddFill(Market::Overseas, 8, 0, sim::FillRow(overseas, 5001.5, 2).Text(150, u"2"));
   Pump();
   ASSERT_EQ(Call(u"GetFillOrderCount").lVal, 3);
@@ -193,21 +184,19 @@ TEST_F(ReportsTest, FillFieldsDifferWhereTheTableSays) {
   EXPECT_EQ(Text(u"GetFillOrderString", 2, 25), u"ORV.TAG.X.1");
 }
 
-
 TEST_F(ReportsTest, StatusTextsFollowASession) {
-  SimOrderSpec spec = Spec(Product::Futures, u"F1", u"");
-  spec.quantity = 3;
+  const SimOrderSpec spec = Spec(Product::Futures, u"F1", u"", 600, 3);
   Api().AddOrder(Market::Domestic, 0, 0, sim::OrderRow(spec));
-  Api().AddOrder(Market::Domestic, 0, 1, sim::OrderRow(Spec(Product::Stock, u"S1", u"")));
-  test::Pump();
+  Api().AddOrder(Market::Domestic, 0, 1, sim::OrderRow(Spec(Product::Stock, u"S1")));
+  Pump();
   std::vector<std::u16string> seen{Text(u"GetOrderString", 0, 111)};
   for (long filled : {1L, 3L}) {
     Api().ChangeOrder(Market::Domestic, 0, 0, sim::FilledOrderChanges(spec, filled, 18000));
-    test::Pump();
+    Pump();
     seen.push_back(Text(u"GetOrderString", 0, 111));
   }
   Api().ChangeOrder(Market::Domestic, 0, 1, sim::SimRow().Number(156, 0));  // cancelled
-  test::Pump();
+  Pump();
   seen.push_back(Text(u"GetOrderString", 1, 111));
   EXPECT_EQ(seen, (std::vector<std::u16string>{u"Order OK", u"Partial Matched", u"Full Matched", u"Cancelled"}));
   EXPECT_EQ(Text(u"GetOrderString", 0, 11), u"完全成交");
@@ -234,8 +223,7 @@ TEST_F(ReportsTest, ReadersCoerceArgumentsAndSurfaceComponentFailures) {
   EXPECT_EQ(ctrl->Invoke(6, DISPATCH_PROPERTYGET, longs, &result), DISP_E_MEMBERNOTFOUND);
   ASSERT_EQ(ctrl->Invoke(17, DISPATCH_METHOD, longs, &result), S_OK);  // SetOrderInfoValue
   EXPECT_EQ(result.vt, VT_EMPTY);
-  VARIANT values[2] = {VARIANT(int32_t{5}), VARIANT(int32_t{7})};
-  ASSERT_EQ(ctrl->Invoke(7, DISPATCH_METHOD, values, &result), S_OK) << "overseas orders read their object";
+  ASSERT_EQ(ctrl->Invoke(7, DISPATCH_METHOD, longs, &result), S_OK) << "overseas orders read their object";
   EXPECT_DOUBLE_EQ(result.dblVal, 5000.25);
 }
 
