@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -205,20 +206,19 @@ TEST_F(RegistryTest, CLSIDFromProgIDTakesOnlyAWellFormedCLSIDFromAFileOfOurs) {
   const CLSID clsid{0x0A1B2C3D, 0x4E5F, 0x6071, {0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7, 0xE8, 0xF9}};
   const std::u16string text = u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
   EXPECT_EQ(StringFromCLSID(clsid), text);
-  ASSERT_EQ(ClassesRoot().SetValue(u"Good.1\\CLSID", u"", text), S_OK);
-  ASSERT_EQ(ClassesRoot().SetValue(u"Lower.1\\CLSID", u"", u"0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9"), S_OK);
   ASSERT_EQ(ClassesRoot().CreateKey(u"NoClsid.1"), S_OK);
   CLSID out;
-  for (std::u16string_view bad : {u"", u"{0A1B2C3D-4E5F-6071-8293}", u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9",
-                                  u"0A1B2C3D04E5F-6071-8293-A4B5C6D7E8F9", u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8FG}",
-                                  u"[0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9]"}) {
-    ASSERT_EQ(ClassesRoot().SetValue(u"Bad.1\\CLSID", u"", bad), S_OK);
-    EXPECT_EQ(CLSIDFromProgID(u"Bad.1", &out), CO_E_CLASSSTRING) << Utf16ToUtf8(bad);
-  }
-  const std::pair<std::u16string_view, HRESULT> cases[] = {
-      {u"GOOD.1", S_OK}, {u"Lower.1", S_OK}, {u"NoClsid.1", CO_E_CLASSSTRING}, {u"", CO_E_CLASSSTRING},
-      {u"Good.1\\CLSID", CO_E_CLASSSTRING}, {u"Good.1", kRead}};  // the last once anyone could have planted it
-  for (const auto& [progId, hr] : cases) {
+  constexpr HRESULT kBad = CO_E_CLASSSTRING;
+  // A ProgID, the text written as its CLSID first (if any) and what looking it up answers.
+  const std::tuple<std::u16string_view, std::optional<std::u16string_view>, HRESULT> cases[] = {
+      {u"Good.1", text, S_OK}, {u"Lower.1", u"0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9", S_OK}, {u"Bad.1", u"", kBad},
+      {u"Bad.1", u"{0A1B2C3D-4E5F-6071-8293}", kBad}, {u"Bad.1", u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", kBad},
+      {u"Bad.1", u"0A1B2C3D04E5F-6071-8293-A4B5C6D7E8F9", kBad},
+      {u"Bad.1", u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8FG}", kBad},
+      {u"Bad.1", u"[0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9]", kBad}, {u"GOOD.1", {}, S_OK}, {u"NoClsid.1", {}, kBad},
+      {u"", {}, kBad}, {u"Good.1\\CLSID", {}, kBad}, {u"Good.1", {}, kRead}};  // the last once anyone could plant it
+  for (const auto& [progId, value, hr] : cases) {
+    ASSERT_TRUE(!value || ClassesRoot().SetValue(std::u16string(progId) + u"\\CLSID", u"", *value) == S_OK);
     if (hr == kRead) chmod(file_.c_str(), 0666);
     out = *GUID::Parse(u"{11111111-1111-1111-1111-111111111111}");
     EXPECT_EQ(CLSIDFromProgID(progId, &out), hr) << Utf16ToUtf8(progId);

@@ -116,7 +116,9 @@ constexpr DISPID kStk = omnideal::StkOrder, kFut = omnideal::FutOrder, kOpt = om
 class OrderBook : public testing::Test {
  protected:
   OrderBook() { Fresh(); }
-  void Fresh(SimConfig config = {}) {
+  void Fresh(bool market = false) {
+    SimConfig config;
+    config.market = market;
     api = SimTradeApi::Create(std::move(config));
     raised.clear();
     api->FindConnectionPoint()->Advise(std::make_shared<Sink>([this](DISPID id, std::span<VARIANT> a) {
@@ -335,9 +337,10 @@ TEST_F(OrderBook, MarketFillsAsItsWalkCrosses) {
       {kStk, with(kStock, {{12, 4000}, {11, 600000}}), u"2330", {}, 598, {{2000, 600000}, {1000, 600000}, {1000, 600000}},
        {}, SimRow().Number(156, 0).Number(364, 4000).Number(366, 600000).Number(352, 52)},
       {kFut, limitFut, u"TXF 202612", 18000, 17999, {}, {}, SimRow().Number(156, 5).Number(352, 50)},
-      {kStk, kStock, u"2330", {}, 598.5, {}, {{30, 0}}, SimRow().Number(156, 0).Number(352, 60)},
+      {kStk, kStock, u"2330", {}, 598.5, {}, {{29, u"S0001"}, {30, 0}}, SimRow().Number(156, 0).Number(352, 60)},
       {kOB, obLimit, u"CME ES 202703", {}, 5000.5, {{1, 5001500000}, {1, 5001500000}}},
-      {kOB, obLimit, u"CME ES 202703", {}, 5000.5, {}, {{30, 0}, {11, u"6000000000"}}, SimRow().Number(151, 6e9)},
+      {kOB, obLimit, u"CME ES 202703", {}, 5000.5, {},
+       {{29, u"B0001"}, {30, 0}, {11, u"6000000000"}}, SimRow().Number(151, 6e9)},
       {kStk, with(kStock, {{11, 0}}), u"2330", {}, {}, {}, {}, SimRow().Text(68, u"0101")
            .Text(69, u"price out of range").Number(156, 0).Number(364, 0).Number(352, 0)},
       {kStk, with(kStock, {{12, 1000000}}), u"2330", {}, {}, {}, {}, SimRow().Text(69, u"quantity out of range")
@@ -345,19 +348,12 @@ TEST_F(OrderBook, MarketFillsAsItsWalkCrosses) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
-    SimConfig config;
-    config.market = true;
-    Fresh(config);
-    if (c.seed) {
-      ASSERT_TRUE(api->SetLastPrice(c.product, *c.seed));
-    }
+    Fresh(true);
+    ASSERT_TRUE(!c.seed || api->SetLastPrice(c.product, *c.seed));
     ASSERT_EQ(Order(c.method, c.elements), 0);
     const bool overseas = c.method == kOB;
-    if (!c.change.empty()) {
-      Elements change = c.change;
-      change[29] = VARIANT(overseas ? u"B0001" : u"S0001");
-      EXPECT_EQ(Order(overseas ? omnideal::ReduceOBFutOrder : omnideal::ReduceStkOrder, change, 0), 0);
-    }
+    const DISPID reduce = overseas ? omnideal::ReduceOBFutOrder : omnideal::ReduceStkOrder;
+    EXPECT_TRUE(c.change.empty() || Order(reduce, c.change, 0) == 0);
     api->AdvanceMarket(12);
     test::Pump();
     const Market market = overseas ? Market::Overseas : Market::Domestic;
@@ -372,9 +368,7 @@ TEST_F(OrderBook, MarketFillsAsItsWalkCrosses) {
 
 TEST_F(OrderBook, MarketPricesRefuseNonsenseAndSessionsOpenAfterLogIn) {
   for (const bool market : {false, true}) {
-    SimConfig config;
-    config.market = market;
-    Fresh(config);
+    Fresh(market);
     EXPECT_FALSE(api->SetLastPrice(u"2330", 0) || api->SetLastPrice(u"2330", std::nan("")));
     EXPECT_EQ(api->LastPrice(u"2330"), std::nullopt);
     std::vector<VARIANT> args(13, VARIANT(u""));
@@ -383,7 +377,7 @@ TEST_F(OrderBook, MarketPricesRefuseNonsenseAndSessionsOpenAfterLogIn) {
     ASSERT_EQ(api->Invoke(omnideal::Connect, DISPATCH_METHOD, args, &result), S_OK);
     test::Pump();
     EXPECT_EQ(raised, std::vector{RowEvent(omnideal::EvStatus, SimTradeApi::kLoggedIn, -1)});
-    EXPECT_EQ(dates, market ? config.marketDates : std::vector<std::u16string>{});
+    EXPECT_EQ(dates, market ? SimConfig().marketDates : std::vector<std::u16string>{});
   }
 }
 
