@@ -52,6 +52,7 @@ class CBitmap {
  private:
   friend class CBrush;
   friend class CDC;
+  friend class ModalWindow;
   std::shared_ptr<detail::Surface> surface_;
 };
 
