@@ -4,7 +4,7 @@ FUZZ_SECONDS ?= 60
 CMAKE ?= cmake
 CTEST_FLAGS ?= --output-on-failure -j$(JOBS)
 
-.PHONY: deps demo test asan tsan bench fuzz build clean
+.PHONY: deps demo screenshots test asan tsan bench fuzz build clean
 
 deps:
 	@scripts/install-deps
@@ -18,13 +18,17 @@ build: deps build/build.ninja
 demo: build
 	scripts/demo build
 
+# The confirmation dialogs shown in the README, rendered from the demo session.
+screenshots: build
+	scripts/screenshots build docs/images
+
 test: build
 	cd build && ctest $(CTEST_FLAGS)
 
 asan: deps
 	$(CMAKE) -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKDX_SANITIZE=address,undefined
 	$(CMAKE) --build build-asan -j$(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest $(CTEST_FLAGS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest $(CTEST_FLAGS)
 
 # ThreadSanitizer over the suites that start threads.
 tsan: deps

@@ -22,12 +22,12 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"demo", "demo [--yes] [--no-prompt] [--no-times]",
+    {"demo", "demo [--yes | --gui] [--dialog-images DIR] [--no-prompt] [--no-times]",
      "play a whole session against the simulated broker in this process and print every event and table",
      DemoCommand},
-    {"run", "run FILE [--yes] [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]",
+    {"run", "run FILE [--yes | --gui] [--dialog-images DIR] [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]",
      "run a script of calls and expectations (see examples/demo.kdx) against the simulated broker", RunCommand},
-    {"shell", "shell [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]",
+    {"shell", "shell [--gui] [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]",
      "the script commands typed interactively (line editing, history, completion; help lists the interface)",
      ShellCommand},
     {"decode", "decode [--strict] [FILE]",

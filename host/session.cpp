@@ -15,7 +15,9 @@
 #include "platform/codepage.h"
 #include "platform/message_window.h"
 #include "platform/registry.h"
+#include "platform/window.h"
 #include "record/field_record.h"
+#include "ui/WindowPresenter.h"
 
 namespace kdx::host {
 namespace {
@@ -76,6 +78,7 @@ HostSession::~HostSession() {
     MessageLoop::ForCurrentThread().RunPending();
   }
   if (previousPresenter_) SetConfirmPresenter(previousPresenter_);
+  if (previousBoxes_) SetMessageBoxPresenter(previousBoxes_);
   sim::SimTradeApi::Unregister();
   web_.reset();
   std::error_code ignored;
@@ -139,9 +142,19 @@ bool HostSession::Start(std::string& error) {
   const bool terminal = options_.dialogs == Dialogs::Terminal ||
                         (options_.dialogs == Dialogs::Auto && isatty(STDIN_FILENO) == 1);
   scripted_ = std::make_shared<EchoingPresenter>(out_);
-  previousPresenter_ = SetConfirmPresenter(terminal ? std::shared_ptr<ConfirmPresenter>(
-                                                          std::make_shared<TerminalConfirmPresenter>(STDIN_FILENO, out_))
-                                                    : scripted_);
+  scripted_->SaveImagesTo(options_.dialogImages);
+  std::shared_ptr<ConfirmPresenter> presenter = scripted_;
+  if (options_.dialogs == Dialogs::Window) {
+    if (!ModalWindow::DisplayAvailable()) {
+      error = "--gui needs an X display: $DISPLAY is not set or does not answer";
+      return false;
+    }
+    presenter = std::make_shared<WindowConfirmPresenter>();
+    previousBoxes_ = SetMessageBoxPresenter(std::make_shared<WindowMessageBoxPresenter>());
+  } else if (terminal) {
+    presenter = std::make_shared<TerminalConfirmPresenter>(STDIN_FILENO, out_);
+  }
+  previousPresenter_ = SetConfirmPresenter(std::move(presenter));
   return true;
 }
 

@@ -58,9 +58,10 @@ class AccountBook {
 
 class HostSession {
  public:
-  enum class Dialogs { Auto, Yes, Terminal };
+  enum class Dialogs { Auto, Yes, Terminal, Window };
   struct Options {
     Dialogs dialogs = Dialogs::Auto;  // Auto: the terminal when standard input is one
+    std::string dialogImages;         // with Yes: each dialog also saved there as a PNG
     bool prompt = true;               // OrderPrompt of the generated profile
     bool timestamps = true;           // event lines start with the time
     bool market = false;              // the simulated broker's market: prices that move, fills
@@ -117,6 +118,7 @@ class HostSession {
   DWORD cookie_ = 0;
   std::shared_ptr<ScriptedConfirmPresenter> scripted_;
   std::shared_ptr<ConfirmPresenter> previousPresenter_;
+  std::shared_ptr<MessageBoxPresenter> previousBoxes_;
   std::deque<HostEvent> events_;  // not yet waited for
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };

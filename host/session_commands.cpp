@@ -17,6 +17,10 @@ bool ParseSessionOptions(const std::vector<std::string>& args, HostSession::Opti
     const std::string& a = args[i];
     if (a == "--yes") {
       options.dialogs = HostSession::Dialogs::Yes;
+    } else if (a == "--gui") {
+      options.dialogs = HostSession::Dialogs::Window;
+    } else if (a == "--dialog-images" && i + 1 < args.size()) {
+      options.dialogImages = args[++i];
     } else if (a == "--no-prompt") {
       options.prompt = false;
     } else if (a == "--no-times") {
@@ -58,7 +62,7 @@ int DemoCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   HostSession::Options options;
   std::vector<std::string> rest;
   if (!ParseSessionOptions(args, options, rest, err) || !rest.empty()) {
-    err << "usage: kdx-host demo [--yes] [--no-prompt] [--no-times]\n";
+    err << "usage: kdx-host demo [--yes | --gui] [--dialog-images DIR] [--no-prompt] [--no-times]\n";
     return 2;
   }
   std::istringstream script{std::string(kDemoScript)};
@@ -71,7 +75,7 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
   HostSession::Options options;
   std::vector<std::string> rest;
   if (!ParseSessionOptions(args, options, rest, err) || rest.size() != 1) {
-    err << "usage: kdx-host run FILE [--yes] [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]\n";
+    err << "usage: kdx-host run FILE [--yes | --gui] [--dialog-images DIR] [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]\n";
     return 2;
   }
   std::ifstream script(rest[0]);

@@ -125,10 +125,11 @@ int ShellCommand(const std::vector<std::string>& args, std::ostream& out, std::o
   HostSession::Options options;
   std::vector<std::string> rest;
   if (!ParseSessionOptions(args, options, rest, err) || !rest.empty()) {
-    err << "usage: kdx-host shell [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]\n";
+    err << "usage: kdx-host shell [--gui] [--no-prompt] [--no-times] [--market] [--profile FILE --session NAME]\n";
     return 2;
   }
-  options.dialogs = HostSession::Dialogs::Yes;  // the terminal is the editor's
+  // The terminal is the editor's: dialogs are answered ORDER, or shown in windows with --gui.
+  if (options.dialogs != HostSession::Dialogs::Window) options.dialogs = HostSession::Dialogs::Yes;
   HostSession session(out, options);
   std::string error;
   if (!session.Start(error)) {

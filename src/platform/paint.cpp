@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <utility>
 
+#include "platform/bmp_file.h"
 #include "platform/codepage.h"
 #include "platform/paint_surface.h"
 
@@ -127,24 +129,13 @@ bool CBitmap::SavePng(const std::string& path) const {
 
 bool CBitmap::SaveBmp(const std::string& path) const {
   if (!surface_) return false;
-  const int width = Width(), height = Height();
-  PixbufPtr pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height));
-  if (!pixbuf) return false;
-  guchar* dst = gdk_pixbuf_get_pixels(pixbuf.get());
-  const int rowstride = gdk_pixbuf_get_rowstride(pixbuf.get());
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const COLORREF c = GetPixel(x, y);
-      guchar* p = dst + static_cast<std::ptrdiff_t>(y) * rowstride + x * 3;
-      p[0] = c & 0xFF;
-      p[1] = (c >> 8) & 0xFF;
-      p[2] = (c >> 16) & 0xFF;
-    }
-  }
-  GError* error = nullptr;
-  const bool saved = gdk_pixbuf_save(pixbuf.get(), path.c_str(), "bmp", &error, nullptr);
-  if (error) g_error_free(error);
-  return saved;
+  cairo_surface_flush(surface_->surface);
+  const std::string bytes = EncodeBmp24(Width(), Height(), cairo_image_surface_get_data(surface_->surface),
+                                        cairo_image_surface_get_stride(surface_->surface));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
 }
 
 CBrush::CBrush() = default;

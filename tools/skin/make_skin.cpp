@@ -16,6 +16,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/bmp_file.h"
+
 namespace {
 
 constexpr int kWidth = 293;
@@ -218,13 +220,7 @@ cairo_surface_t* NewSurface(int width, int height) {
   return cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
 }
 
-// Writes a 24-bit Windows BMP by hand: gdk-pixbuf's BMP writer leaves the row padding
-// uninitialised, so its files differ from run to run. Layout, all little-endian:
-//   file header (14 bytes): "BM", file size u32, reserved u32 = 0, pixel data offset u32 = 54;
-//   BITMAPINFOHEADER (40 bytes): size u32 = 40, width i32, height i32 (positive: bottom-up rows),
-//     planes u16 = 1, bits per pixel u16 = 24, compression u32 = 0 (BI_RGB), image size u32,
-//     x and y pixels per metre i32 = 2835 (72 dpi), colours used u32 = 0, important u32 = 0;
-//   rows from the bottom up, pixels as blue, green, red, each row zero-padded to 4 bytes.
+// Saves the surface as a 24-bit BMP.
 bool Save(cairo_surface_t* surface, const std::filesystem::path& folder, const char* name) {
   cairo_surface_flush(surface);
   const std::string path = (folder / name).string();
@@ -234,24 +230,8 @@ bool Save(cairo_surface_t* surface, const std::filesystem::path& folder, const c
   }
   const int width = cairo_image_surface_get_width(surface);
   const int height = cairo_image_surface_get_height(surface);
-  const std::uint32_t row = (static_cast<std::uint32_t>(width) * 3 + 3) & ~3u;
-  const std::uint32_t image = row * static_cast<std::uint32_t>(height);
-  std::string bytes;
-  auto put = [&bytes](std::uint32_t v, int size) {
-    for (int i = 0; i < size; ++i) bytes += static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  bytes += "BM";
-  put(54 + image, 4), put(0, 4), put(54, 4);
-  put(40, 4), put(static_cast<std::uint32_t>(width), 4), put(static_cast<std::uint32_t>(height), 4);
-  put(1, 2), put(24, 2), put(0, 4), put(image, 4), put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
-  const unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  for (int y = height - 1; y >= 0; --y) {
-    // cairo keeps each pixel as a native 32-bit word 0xXXRRGGBB.
-    const auto* in = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
-    for (int x = 0; x < width; ++x) put(in[x] & 0xFFFFFF, 3);
-    bytes.append(row - static_cast<std::uint32_t>(width) * 3, '\0');
-  }
+  const std::string bytes = kdx::EncodeBmp24(width, height, cairo_image_surface_get_data(surface),
+                                             cairo_image_surface_get_stride(surface));
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
