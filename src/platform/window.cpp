@@ -6,12 +6,14 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <cairo-xlib.h>
 #include <poll.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -29,7 +31,6 @@ struct ModalWindowState {
   Window window = 0;
   Window focusBefore = None;  // given back on close, as Windows returns it to the owner
   Atom wmProtocols = 0, wmDelete = 0;
-  cairo_surface_t* target = nullptr;  // the window as cairo draws to it; made at the first frame
   std::shared_ptr<Surface> frame;     // the last frame, shown again on exposure
   int width = 0, height = 0;
   bool lost = false;  // the connection broke, or the window was destroyed under us
@@ -132,20 +133,46 @@ void WaitForMap(ModalWindowState& s) {
   }
 }
 
+// The 32-bit cairo pixel 0x00RRGGBB as the window's visual wants it (a true-colour visual: every
+// display of the last decades).
+unsigned long ToPixel(const Visual* visual, std::uint32_t rgb) {
+  unsigned long pixel = 0;
+  const unsigned long masks[] = {visual->red_mask, visual->green_mask, visual->blue_mask};
+  for (int i = 0; i < 3; ++i) {
+    if (masks[i] == 0) continue;
+    const int shift = __builtin_ctzl(masks[i]);
+    const unsigned long top = masks[i] >> shift;
+    pixel |= (((rgb >> (16 - 8 * i)) & 0xFF) * top / 0xFF) << shift;
+  }
+  return pixel;
+}
+
 void Show(ModalWindowState& s) {
   if (!s.frame || s.lost || s.window == 0) return;
-  if (s.target == nullptr) {
-    s.target = cairo_xlib_surface_create(s.display, s.window, DefaultVisual(s.display, DefaultScreen(s.display)),
-                                         s.width, s.height);
+  cairo_surface_t* source = s.frame->surface;
+  cairo_surface_flush(source);
+  const int width = std::min(s.width, cairo_image_surface_get_width(source));
+  const int height = std::min(s.height, cairo_image_surface_get_height(source));
+  const unsigned char* data = cairo_image_surface_get_data(source);
+  if (width <= 0 || height <= 0 || data == nullptr) return;
+  const int screen = DefaultScreen(s.display);
+  Visual* visual = DefaultVisual(s.display, screen);
+  XImage* image = XCreateImage(s.display, visual, static_cast<unsigned>(DefaultDepth(s.display, screen)), ZPixmap, 0,
+                               nullptr, static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
+  if (image == nullptr) return;
+  image->data = static_cast<char*>(std::malloc(static_cast<std::size_t>(image->bytes_per_line) * height));
+  if (image->data == nullptr) return void(XDestroyImage(image));
+  const int stride = cairo_image_surface_get_stride(source);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint32_t rgb;
+      std::memcpy(&rgb, data + static_cast<std::ptrdiff_t>(y) * stride + 4 * x, sizeof rgb);
+      XPutPixel(image, x, y, ToPixel(visual, rgb));
+    }
   }
-  cairo_t* cr = cairo_create(s.target);
-  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_surface(cr, s.frame->surface, 0, 0);
-  cairo_rectangle(cr, 0, 0, std::min(s.width, cairo_image_surface_get_width(s.frame->surface)),
-                  std::min(s.height, cairo_image_surface_get_height(s.frame->surface)));
-  cairo_fill(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(s.target);
+  XPutImage(s.display, s.window, DefaultGC(s.display, screen), image, 0, 0, 0, 0, static_cast<unsigned>(width),
+            static_cast<unsigned>(height));
+  XDestroyImage(image);  // frees the pixels too
   XSync(s.display, False);
 }
 
@@ -205,7 +232,6 @@ std::optional<WindowEvent> Translate(ModalWindowState& s, XEvent& e) {
       // A window manager may size the window after all; frames are clipped to what is there.
       s.width = e.xconfigure.width;
       s.height = e.xconfigure.height;
-      if (s.target != nullptr) cairo_xlib_surface_set_size(s.target, s.width, s.height);
       return std::nullopt;
     case DestroyNotify:
       if (e.xdestroywindow.window != s.window) return std::nullopt;
@@ -303,7 +329,6 @@ void ModalWindow::Resize(int clientWidth, int clientHeight) {
   XResizeWindow(s.display, s.window, static_cast<unsigned>(clientWidth), static_cast<unsigned>(clientHeight));
   s.width = clientWidth;
   s.height = clientHeight;
-  if (s.target != nullptr) cairo_xlib_surface_set_size(s.target, clientWidth, clientHeight);
   XSync(s.display, False);
 }
 
@@ -335,7 +360,6 @@ WindowEvent ModalWindow::NextEvent() {
 
 void ModalWindow::Close() {
   ModalWindowState& s = *state_;
-  if (s.target != nullptr) cairo_surface_destroy(s.target);
   if (s.display != nullptr) {
     if (s.window != 0 && !s.lost) {
       Window focus = None;
