@@ -58,7 +58,6 @@ class ConfirmDialog {
   // Text field i is row i's text, numeric field i its colour.
   FieldRecord m_recLabels;
   FieldRecord m_recValues;
-  [[maybe_unused]] int32_t m_bLaidOut = 0;  // set by the first paint
   int32_t m_nKind = kNewOrder;
 };
 

@@ -10,6 +10,7 @@ namespace kdx {
 ConfirmLayout::ConfirmLayout(int rows) {
   const int grow = 30 * (rows < 0 ? 0 : rows);
   window = {0, 0, 299, grow + 222};
+  client = {0, 0, 293, grow + 197};
   orderButton = {46, grow + 139, 82, 32};
   cancelButton = {166, grow + 139, 82, 32};
   middle = {0, 0, 293, grow + 197};

@@ -15,13 +15,16 @@ struct ConfirmRect {
 // Client-area geometry for `rows` rows, as the first paint lays the window out.
 struct ConfirmLayout {
   explicit ConfirmLayout(int rows);
-  ConfirmRect window;      // the window's size (left and top 0)
+  ConfirmRect window;      // the window's size with its frame (left and top 0)
+  ConfirmRect client;      // the client area inside that frame
   ConfirmRect orderButton, cancelButton;
   ConfirmRect middle;      // filled with the middle background
   ConfirmRect top;         // filled with the top background
   ConfirmRect bottom;      // where the 293 x 82 bottom bitmap is copied
   ConfirmRect panel;       // the row panel
   int firstRowTop = 105;   // rows start here; each is at least 30 high before wrapping
+  // The frame around the client area: 3 pixels at the sides and bottom, 22 at the top.
+  static constexpr int kFrameSide = 3, kFrameTop = 22;
   static constexpr int kLabelLeft = 47, kLabelRight = 124, kValueLeft = 125, kValueRight = 248;
 };
 

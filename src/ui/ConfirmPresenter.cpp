@@ -5,6 +5,7 @@
 
 #include "platform/codepage.h"
 #include "platform/message_window.h"
+#include "ui/ConfirmView.h"
 
 namespace kdx {
 namespace {
@@ -55,6 +56,9 @@ int DisplayWidth(std::u16string_view text) {
 
 int ScriptedConfirmPresenter::Show(const ConfirmRequest& request) {
   RecordShowing(shown_, request);
+  if (!imageDirectory_.empty()) {
+    RenderConfirmDialogPng(request, imageDirectory_ + "/confirm-" + std::to_string(++imagesSaved_) + ".png");
+  }
   if (pump_) MessageLoop::ForCurrentThread().RunPending();
   if (answers_.empty()) return IDOK;
   const int answer = answers_.front();

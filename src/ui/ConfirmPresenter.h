@@ -52,10 +52,15 @@ class ScriptedConfirmPresenter : public ConfirmPresenter {
   int Show(const ConfirmRequest& request) override;
   void QueueAnswer(int answer) { answers_.push_back(answer); }
   const std::vector<ConfirmRequest>& Shown() const { return shown_; }
+  // From now on each dialog shown is also rendered to "<directory>/confirm-<n>.png", n
+  // counting from 1; empty stops that.
+  void SaveImagesTo(std::string directory) { imageDirectory_ = std::move(directory); }
 
  private:
   std::deque<int> answers_;
   bool pump_;
+  std::string imageDirectory_;
+  int imagesSaved_ = 0;
   std::vector<ConfirmRequest> shown_;
 };
 
