@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -28,12 +28,14 @@ namespace detail {
 
 struct ModalWindowState {
   Display* display = nullptr;
-  Window window = 0;
-  Window focusBefore = None;  // given back on close, as Windows returns it to the owner
+  Window window = 0;          // 0 also once another client destroyed it
+  Window focusBefore = None;  // given back on close, as Windows gives it back to the owner
   Atom wmProtocols = 0, wmDelete = 0;
-  std::shared_ptr<Surface> frame;     // the last frame, shown again on exposure
-  int width = 0, height = 0;
-  bool lost = false;  // the connection broke, or the window was destroyed under us
+  std::shared_ptr<Surface> frame;  // the last frame, shown again on exposure
+  int x = 0, y = 0, width = 0, height = 0;
+  bool broken = false;  // the connection
+
+  bool Gone() const { return display == nullptr || window == 0 || broken; }
 };
 
 }  // namespace detail
@@ -44,6 +46,8 @@ using detail::ModalWindowState;
 using Type = WindowEvent::Type;
 
 constexpr int kMaxSide = 16384;
+
+bool SizeOk(int width, int height) { return width >= 1 && height >= 1 && width <= kMaxSide && height <= kMaxSide; }
 constexpr auto kMapWait = std::chrono::seconds(2);
 
 // Xlib's default error handlers end the process. On our own connections an error is harmless
@@ -80,7 +84,7 @@ int OnIOError(Display* display) {
 
 // Replaces Xlib's exit() on a broken connection: the window reports kLost instead, and Xlib
 // answers later calls on the connection without touching the socket.
-void OnConnectionLost(Display*, void* state) { static_cast<ModalWindowState*>(state)->lost = true; }
+void OnConnectionLost(Display*, void* state) { static_cast<ModalWindowState*>(state)->broken = true; }
 
 void Adopt(Display* display, ModalWindowState* state) {
   static std::once_flag installed;
@@ -125,7 +129,7 @@ void SetFixedSize(Display* d, Window w, int x, int y, int width, int height) {
 void WaitForMap(ModalWindowState& s) {
   const auto deadline = std::chrono::steady_clock::now() + kMapWait;
   XEvent event;
-  while (!s.lost && !XCheckTypedWindowEvent(s.display, s.window, MapNotify, &event)) {
+  while (!s.broken && !XCheckTypedWindowEvent(s.display, s.window, MapNotify, &event)) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
     pollfd p{ConnectionNumber(s.display), POLLIN, 0};
@@ -148,7 +152,7 @@ unsigned long ToPixel(const Visual* visual, std::uint32_t rgb) {
 }
 
 void Show(ModalWindowState& s) {
-  if (!s.frame || s.lost || s.window == 0) return;
+  if (!s.frame || s.Gone()) return;
   cairo_surface_t* source = s.frame->surface;
   cairo_surface_flush(source);
   const int width = std::min(s.width, cairo_image_surface_get_width(source));
@@ -236,7 +240,6 @@ std::optional<WindowEvent> Translate(ModalWindowState& s, XEvent& e) {
     case DestroyNotify:
       if (e.xdestroywindow.window != s.window) return std::nullopt;
       s.window = 0;
-      s.lost = true;
       out.type = Type::kLost;
       return out;
     default:
@@ -264,15 +267,15 @@ bool ModalWindow::DisplayAvailable() {
 
 bool ModalWindow::Open(const CString& title, int clientWidth, int clientHeight) {
   Close();
-  if (clientWidth < 1 || clientHeight < 1 || clientWidth > kMaxSide || clientHeight > kMaxSide) return false;
+  if (!SizeOk(clientWidth, clientHeight)) return false;
   ModalWindowState& s = *state_;
   s.display = XOpenDisplay(nullptr);
   if (s.display == nullptr) return false;
   Adopt(s.display, &s);
   Display* d = s.display;
   const int screen = DefaultScreen(d);
-  const int x = std::max(0, (DisplayWidth(d, screen) - clientWidth) / 2);
-  const int y = std::max(0, (DisplayHeight(d, screen) - clientHeight) / 2);
+  const int x = s.x = std::max(0, (DisplayWidth(d, screen) - clientWidth) / 2);
+  const int y = s.y = std::max(0, (DisplayHeight(d, screen) - clientHeight) / 2);
   XSetWindowAttributes attributes{};
   attributes.background_pixel = WhitePixel(d, screen);
   attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask | KeyReleaseMask |
@@ -312,7 +315,7 @@ bool ModalWindow::Open(const CString& title, int clientWidth, int clientHeight) 
   // Without a window manager nobody else gives the new window the keyboard.
   XSetInputFocus(d, s.window, RevertToParent, CurrentTime);
   XSync(d, False);
-  if (s.lost) {
+  if (s.Gone()) {
     Close();
     return false;
   }
@@ -321,11 +324,8 @@ bool ModalWindow::Open(const CString& title, int clientWidth, int clientHeight) 
 
 void ModalWindow::Resize(int clientWidth, int clientHeight) {
   ModalWindowState& s = *state_;
-  if (s.window == 0 || s.lost) return;
-  if (clientWidth < 1 || clientHeight < 1 || clientWidth > kMaxSide || clientHeight > kMaxSide) return;
-  XWindowAttributes now{};
-  if (XGetWindowAttributes(s.display, s.window, &now) == 0) return;
-  SetFixedSize(s.display, s.window, now.x, now.y, clientWidth, clientHeight);
+  if (s.Gone() || !SizeOk(clientWidth, clientHeight)) return;
+  SetFixedSize(s.display, s.window, s.x, s.y, clientWidth, clientHeight);
   XResizeWindow(s.display, s.window, static_cast<unsigned>(clientWidth), static_cast<unsigned>(clientHeight));
   s.width = clientWidth;
   s.height = clientHeight;
@@ -344,13 +344,13 @@ WindowEvent ModalWindow::NextEvent() {
     const int loopFd = loop.WaitFd();
     if (loopFd < 0 || Readable(loopFd)) loop.RunPending();
     ModalWindowState& s = *state_;  // a handler may have closed the window
-    if (s.display == nullptr || s.lost) return WindowEvent{};
+    if (s.Gone()) return WindowEvent{};
     while (XPending(s.display) > 0) {
       XEvent event;
       XNextEvent(s.display, &event);
       if (auto out = Translate(s, event)) return *out;
     }
-    if (s.lost) return WindowEvent{};
+    if (s.Gone()) return WindowEvent{};
     pollfd fds[2] = {{ConnectionNumber(s.display), POLLIN, 0}, {loopFd, POLLIN, 0}};
     // Without the loop's descriptor, look at the queue every 50 ms instead.
     if (poll(fds, loopFd >= 0 ? 2 : 1, loopFd >= 0 ? -1 : 50) < 0 && errno != EINTR) return WindowEvent{};
@@ -361,7 +361,7 @@ WindowEvent ModalWindow::NextEvent() {
 void ModalWindow::Close() {
   ModalWindowState& s = *state_;
   if (s.display != nullptr) {
-    if (s.window != 0 && !s.lost) {
+    if (!s.Gone()) {
       Window focus = None;
       int revert = 0;
       XGetInputFocus(s.display, &focus, &revert);
@@ -369,7 +369,7 @@ void ModalWindow::Close() {
       XDestroyWindow(s.display, s.window);
     }
     // Errors still on their way belong to this connection: take them while it is filtered.
-    if (!s.lost) XSync(s.display, True);
+    if (!s.broken) XSync(s.display, True);
     Release(s.display);
     XCloseDisplay(s.display);
   }

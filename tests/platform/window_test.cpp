@@ -57,6 +57,7 @@ TEST_F(WindowTest, OpensCentredAsAFixedSizeDialogAndResizesInPlace) {
   for (const auto& [name, value] : properties) EXPECT_EQ(Property(id, name), value) << name;
   EXPECT_EQ(SizeLimits(id), "min 240x160 max 240x160");
   window.Resize(300, 200);
+  window.Resize(0, 10);  // refused
   EXPECT_EQ(Geometry(id), (WindowBox{centred.x, centred.y, 300, 200}));
   EXPECT_EQ(SizeLimits(id), "min 300x200 max 300x200");
   for (auto [w, h] : {std::pair{0, 10}, {10, 0}, {16385, 10}, {10, 16385}}) EXPECT_FALSE(ModalWindow().Open(u"x", w, h));
