@@ -3,7 +3,6 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <future>
 #include <thread>
 
@@ -15,29 +14,33 @@ namespace {
 
 using namespace std::chrono_literals;
 using Type = WindowEvent::Type;
+using Strings = std::vector<std::string>;
 constexpr int kWidth = 240, kHeight = 160;
 const std::string kTitle = "確認證券下單 window_test";
+
+// "1 k2+ @0,0": type, key (+ with shift), place.
+std::string Text(const WindowEvent& e) {
+  return std::to_string(static_cast<int>(e.type)) + " k" + std::to_string(static_cast<int>(e.key)) +
+         (e.shift ? "+" : "") + " @" + std::to_string(e.x) + "," + std::to_string(e.y);
+}
 
 class WindowTest : public testing::Test {
  protected:
   void SetUp() override {
     KDX_REQUIRE_X_SERVER();
     ASSERT_TRUE(ModalWindow::DisplayAvailable() && window.Open(CString::FromUtf8(kTitle), kWidth, kHeight));
-    id = FindWindowByTitle(kTitle, 5s);
-    ASSERT_TRUE(id != 0 && id == window.NativeId());
+    ASSERT_TRUE((id = FindWindowByTitle(kTitle, 5s)) != 0 && id == window.NativeId());
   }
-  // Runs `input` on a second thread (as the user) while this one takes events other than
-  // exposures, until `count` or the connection is lost. A hang ends in kLost, not a stuck test.
-  std::vector<WindowEvent> Drive(const std::function<void()>& input, std::size_t count) {
+  // Runs `input` on a second thread (the user) while this one takes `count` events other than
+  // exposures, or up to kLost. A hang ends in kLost, not in a stuck test.
+  Strings Drive(const std::function<void()>& input, std::size_t count) {
     std::promise<void> done;
     std::thread user([&, finished = done.get_future()] {
-      input();
-      if (finished.wait_for(20s) == std::future_status::timeout) KillClient(id);
+      if (input(), finished.wait_for(20s) == std::future_status::timeout) KillClient(id);
     });
-    std::vector<WindowEvent> events;
-    while (events.size() < count && (events.empty() || events.back().type != Type::kLost)) {
-      const WindowEvent e = window.NextEvent();
-      if (e.type != Type::kExpose) events.push_back(e);
+    Strings events;
+    for (WindowEvent e; events.size() < count && (events.empty() || e.type != Type::kLost);) {
+      if ((e = window.NextEvent()).type != Type::kExpose) events.push_back(Text(e));
     }
     done.set_value();
     user.join();
@@ -50,11 +53,12 @@ class WindowTest : public testing::Test {
 TEST_F(WindowTest, OpensCentredAsAFixedSizeDialogAndResizesInPlace) {
   const WindowBox centred{(ScreenWidth() - kWidth) / 2, (ScreenHeight() - kHeight) / 2, kWidth, kHeight};
   EXPECT_EQ(Geometry(id), centred);
-  const std::pair<const char*, std::string> properties[] = {
-      {"WM_NAME", kTitle}, {"_NET_WM_NAME", kTitle}, {"WM_CLASS", std::string("kdx-bridge\0kdx-bridge\0", 22)},
-      {"WM_PROTOCOLS", "WM_DELETE_WINDOW"}, {"_NET_WM_STATE", "_NET_WM_STATE_ABOVE"},
-      {"_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG"}};
-  for (const auto& [name, value] : properties) EXPECT_EQ(Property(id, name), value) << name;
+  for (const auto& [name, value] : std::initializer_list<std::pair<const char*, std::string>>{
+           {"WM_NAME", kTitle}, {"_NET_WM_NAME", kTitle}, {"WM_CLASS", std::string("kdx-bridge\0kdx-bridge\0", 22)},
+           {"WM_PROTOCOLS", "WM_DELETE_WINDOW"}, {"_NET_WM_STATE", "_NET_WM_STATE_ABOVE"},
+           {"_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG"}}) {
+    EXPECT_EQ(Property(id, name), value) << name;
+  }
   EXPECT_EQ(SizeLimits(id), "min 240x160 max 240x160");
   window.Resize(300, 200);
   window.Resize(0, 10);  // refused
@@ -64,49 +68,41 @@ TEST_F(WindowTest, OpensCentredAsAFixedSizeDialogAndResizesInPlace) {
 }
 
 TEST_F(WindowTest, ShowsTheFrameClippedAndAgainAfterAnExposure) {
-  EXPECT_EQ(window.NextEvent().type, Type::kExpose) << "mapping exposes the window";
-  CBitmap frame;
+  constexpr COLORREF kRed = RGB(200, 30, 60), kBlue = RGB(10, 120, 250), kWhite = RGB(255, 255, 255);
+  CBitmap frame;  // wider than the window and half as high, red then blue
   CDC dc;
   ASSERT_TRUE(frame.CreateCompatibleBitmap(kWidth + 40, kHeight / 2));
   dc.SelectObject(&frame);
-  constexpr COLORREF kRed = RGB(200, 30, 60), kBlue = RGB(10, 120, 250), kWhite = RGB(255, 255, 255);
+  dc.FillSolidRect({0, 0, kWidth + 40, kHeight}, kBlue);
   dc.FillSolidRect({0, 0, kWidth / 2, kHeight}, kRed);
-  dc.FillSolidRect({kWidth / 2, 0, kWidth + 40, kHeight}, kBlue);
-  window.Present(frame);
   auto shows = [&](int x, int y, COLORREF colour) { EXPECT_EQ(Capture(id).At(x, y), colour) << x << "," << y; };
+  window.Present(frame);
   shows(5, 5, kRed);
   shows(kWidth - 1, kHeight / 2 - 1, kBlue);
-  shows(5, kHeight / 2, kWhite);  // below a short frame the window keeps its background
+  shows(5, kHeight / 2, kWhite);
   window.Resize(kWidth + 80, kHeight);
   window.Present(frame);
   shows(kWidth + 39, 0, kBlue);
   shows(kWidth + 40, 0, kWhite);
-  {
-    ModalWindow cover;  // hides the middle of the window, then uncovers it
-    ASSERT_TRUE(cover.Open(u"cover", 100, 100));
-  }
-  const int middleX = ScreenWidth() / 2 - Geometry(id).x + 10, middleY = kHeight / 2 - 20;
+  ASSERT_TRUE(ModalWindow().Open(u"cover", 100, 100));  // covers the middle, then uncovers it
   EXPECT_EQ(window.NextEvent().type, Type::kExpose);
-  shows(middleX, middleY, kBlue);
+  shows(ScreenWidth() / 2 - Geometry(id).x + 10, kHeight / 2 - 20, kBlue);
 }
 
 // The thread's messages run while the window waits for input; a handler may even open a second
 // window, and closing it gives the keyboard back.
 TEST_F(WindowTest, KeysArriveWithShiftWhileTheThreadsMessagesRun) {
   const struct { unsigned long sym; bool shift; WindowKey key; } keys[] = {
-      {XK_Tab, false, WindowKey::kTab},      {XK_Tab, true, WindowKey::kTab},    {XK_space, false, WindowKey::kSpace},
-      {XK_Return, false, WindowKey::kEnter}, {XK_KP_Enter, true, WindowKey::kEnter}, {XK_Escape, false, WindowKey::kEscape},
-      {XK_a, false, WindowKey::kOther}};
+      {XK_Tab, false, WindowKey::kTab},      {XK_Tab, true, WindowKey::kTab},         {XK_space, false, WindowKey::kSpace},
+      {XK_Return, false, WindowKey::kEnter}, {XK_KP_Enter, true, WindowKey::kEnter}, {XK_Escape, false, WindowKey::kEscape}};
   MessageWindow messages;
   std::promise<void> innerClosed;
-  std::size_t seenByHandler = 99;
-  std::vector<WindowEvent> events;
+  Strings events, want;
   unsigned long innerId = 0;
   messages.OnMessage(WM_USER, [&](WPARAM, LPARAM) {
-    seenByHandler = events.size();
     ModalWindow inner;
-    innerId = inner.Open(u"inner", 40, 40) ? inner.NativeId() : 0;
-    inner.Close();  // gives the keyboard back to the outer window
+    innerId = events.empty() && inner.Open(u"inner", 40, 40) ? inner.NativeId() : 0;  // before any key event
+    inner.Close();  // before any key is typed
     innerClosed.set_value();
     return LRESULT{0};
   });
@@ -116,44 +112,27 @@ TEST_F(WindowTest, KeysArriveWithShiftWhileTheThreadsMessagesRun) {
     innerClosed.get_future().wait_for(20s);
     for (const auto& k : keys) SendKey(k.sym, k.shift);
   }, 2 * std::size(keys) + 4);
-  EXPECT_TRUE(seenByHandler == 0 && innerId != 0 && innerId != id);
-  // The shift key comes as a key of its own.
-  auto text = [](Type type, WindowKey key, bool shift) {
-    return std::to_string(static_cast<int>(type)) + "/" + std::to_string(static_cast<int>(key)) + (shift ? "+" : "");
-  };
-  std::vector<std::string> want, got;
-  for (const auto& k : keys) {
-    if (k.shift) want.push_back(text(Type::kKeyDown, WindowKey::kOther, false));
-    want.push_back(text(Type::kKeyDown, k.key, k.shift));
-    want.push_back(text(Type::kKeyUp, k.key, k.shift));
-    if (k.shift) want.push_back(text(Type::kKeyUp, WindowKey::kOther, true));
+  EXPECT_TRUE(innerId != 0 && innerId != id);
+  for (const auto& k : keys) {  // the shift key comes as a key of its own
+    if (k.shift) want.push_back(Text({Type::kKeyDown}));
+    want.insert(want.end(), {Text({Type::kKeyDown, 0, 0, k.key, k.shift}), Text({Type::kKeyUp, 0, 0, k.key, k.shift})});
+    if (k.shift) want.push_back(Text({Type::kKeyUp, 0, 0, WindowKey::kOther, true}));
   }
-  for (const auto& e : events) got.push_back(text(e.type, e.key, e.shift));
-  EXPECT_EQ(got, want);
+  EXPECT_EQ(events, want);
 }
 
-TEST_F(WindowTest, LeftClicksArriveInClientCoordinates) {
-  const WindowBox box = Geometry(id);
-  const auto events = Drive([&] { ClickAt(box.x + 5, box.y + 6, 3), ClickAt(box.x + 30, box.y + 41); }, 2);
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_TRUE(events[0].type == Type::kMouseDown && events[0].x == 30 && events[0].y == 41);
-  EXPECT_TRUE(events[1].type == Type::kMouseUp && events[1].x == 30 && events[1].y == 41);
-}
-
-// Closing asks; a window destroyed by another client or a broken connection ends the events,
-// and the window stays safe to use and close.
-TEST_F(WindowTest, CloseRequestsAndLossesAreReportedNeverFatal) {
+// Only the left button counts; closing asks; a window destroyed by another client or a broken
+// connection ends the events, and the window stays safe to use and close.
+TEST_F(WindowTest, ClicksCloseRequestsAndLossesNeverFatal) {
+  EXPECT_EQ(Drive([&, box = Geometry(id)] { ClickAt(box.x + 5, box.y + 6, 3), ClickAt(box.x + 30, box.y + 41); }, 2),
+            (Strings{Text({Type::kMouseDown, 30, 41}), Text({Type::kMouseUp, 30, 41})}));
   for (auto [act, type] : {std::pair{&SendDeleteWindow, Type::kClose}, {&DestroyWindow, Type::kLost}}) {
-    EXPECT_EQ(Drive([&, act = act] { act(id); }, 1).at(0).type, type);
+    EXPECT_EQ(Drive([&, act = act] { act(id); }, 1), Strings{Text({type})});
   }
-  ASSERT_TRUE(window.Open(u"again", 50, 50));
-  id = window.NativeId();
-  EXPECT_EQ(Drive([&] { KillClient(id); }, 1).at(0).type, Type::kLost);
-  window.Present(CBitmap());
+  ASSERT_TRUE(window.Open(u"again", 50, 50) && (id = window.NativeId()) != 0);
+  EXPECT_EQ(Drive([&] { KillClient(id); }, 1), Strings{Text({})});
   window.Resize(60, 60);
   EXPECT_EQ(window.NextEvent().type, Type::kLost);
-  window.Close();
-  EXPECT_EQ(window.NativeId(), 0u);
 }
 
 }  // namespace
