@@ -90,11 +90,21 @@ void Server::Start() {
   if (!DisplayAnswers()) error = "Xvfb started but does not answer";
 }
 
+thread_local int tHelpers = 0;  // helper connections open on this thread
+
+// A protocol error of a helper is a test's own doing; any other one got past
+// the window's own filter, which must not happen.
+int OnError(Display*, XErrorEvent* error) {
+  if (tHelpers == 0) ADD_FAILURE() << "X error " << int(error->error_code) << " reached the default handler";
+  return 0;
+}
+
 // One connection per call: helpers run on the test's input thread as well as its main one.
 struct Connection {
-  Connection() : d(XOpenDisplay(nullptr)) {}
+  Connection() : d(XOpenDisplay(nullptr)) { ++tHelpers; }
   ~Connection() {
     if (d != nullptr) XCloseDisplay(d);
+    --tHelpers;
   }
   Display* d;
 };
@@ -117,7 +127,10 @@ std::string TextProperty(Display* d, Window w, Atom property) {
 }  // namespace
 
 std::string EnsureXServer() {
-  static const Server server;
+  static const Server server = [] {
+    XSetErrorHandler(OnError);
+    return Server();
+  }();
   return server.error;
 }
 

@@ -126,12 +126,12 @@ TEST_F(WindowTest, KeysArriveWithShiftWhileTheThreadsMessagesRun) {
 TEST_F(WindowTest, ClicksCloseRequestsAndLossesNeverFatal) {
   EXPECT_EQ(Drive([&, box = Geometry(id)] { ClickAt(box.x + 5, box.y + 6, 3), ClickAt(box.x + 30, box.y + 41); }, 2),
             (Strings{Text({Type::kMouseDown, 30, 41}), Text({Type::kMouseUp, 30, 41})}));
-  for (auto [act, type] : {std::pair{&SendDeleteWindow, Type::kClose}, {&DestroyWindow, Type::kLost}}) {
-    EXPECT_EQ(Drive([&, act = act] { act(id); }, 1), Strings{Text({type})});
-  }
+  EXPECT_EQ(Drive([&] { SendDeleteWindow(id); }, 1), Strings{Text({Type::kClose})});
+  DestroyWindow(id);  // as another client may; what this one still asks of it fails harmlessly
+  window.Resize(60, 60);
+  EXPECT_EQ(window.NextEvent().type, Type::kLost);
   ASSERT_TRUE(window.Open(u"again", 50, 50) && (id = window.NativeId()) != 0);
   EXPECT_EQ(Drive([&] { KillClient(id); }, 1), Strings{Text({})});
-  window.Resize(60, 60);
   EXPECT_EQ(window.NextEvent().type, Type::kLost);
 }
 
