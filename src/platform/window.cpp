@@ -130,7 +130,8 @@ void WaitForMap(ModalWindowState& s) {
   const auto deadline = std::chrono::steady_clock::now() + kMapWait;
   XEvent event;
   while (!s.broken && !XCheckTypedWindowEvent(s.display, s.window, MapNotify, &event)) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    using std::chrono::milliseconds;
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
     pollfd p{ConnectionNumber(s.display), POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return;

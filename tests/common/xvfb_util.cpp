@@ -55,8 +55,8 @@ void Server::Start() {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return void(error = "pipe failed");
   const std::string fd = std::to_string(fds[1]);
-  const char* argv[] = {xvfb.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
-                        nullptr};
+  const char* argv[] = {xvfb.c_str(), "-displayfd", fd.c_str(), "-screen",   "0",
+                        "1024x768x24", "-nolisten",  "tcp",      "-noreset", nullptr};
   pid = fork();
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);  // no server outlives a crashed test
@@ -71,7 +71,8 @@ void Server::Start() {
   std::string number;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (pid > 0 && number.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    using std::chrono::milliseconds;
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{fds[0], POLLIN, 0};
     char buffer[16];
     ssize_t n = 0;
@@ -109,18 +110,25 @@ struct Connection {
   Display* d;
 };
 
-std::string TextProperty(Display* d, Window w, Atom property) {
+// A text property as is, an atom list as names separated by spaces.
+std::string ReadProperty(Display* d, Window w, Atom property) {
   Atom type;
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
   std::string text;
-  if (XGetWindowProperty(d, w, property, 0, 1024, False, AnyPropertyType, &type, &format, &count, &after, &data) ==
-          Success &&
-      data != nullptr) {
-    if (format == 8) text.assign(reinterpret_cast<char*>(data), count);
-    XFree(data);
+  if (XGetWindowProperty(d, w, property, 0, 1024, False, AnyPropertyType, &type, &format, &count, &after, &data) !=
+          Success ||
+      data == nullptr) {
+    return text;
   }
+  if (format == 8) text.assign(reinterpret_cast<char*>(data), count);
+  for (unsigned long i = 0; format == 32 && type == XA_ATOM && i < count; ++i) {
+    char* name = XGetAtomName(d, reinterpret_cast<Atom*>(data)[i]);
+    text += (i == 0 ? "" : " ") + std::string(name != nullptr ? name : "?");
+    if (name != nullptr) XFree(name);
+  }
+  XFree(data);
   return text;
 }
 
@@ -147,7 +155,8 @@ unsigned long FindWindowByTitle(const std::string& utf8Title, std::chrono::milli
     Window found = 0;
     XQueryTree(c.d, DefaultRootWindow(c.d), &root, &parent, &children, &count);
     for (unsigned i = 0; i < count && found == 0; ++i) {
-      if (TextProperty(c.d, children[i], netWmName) == utf8Title || TextProperty(c.d, children[i], XA_WM_NAME) == utf8Title) {
+      if (ReadProperty(c.d, children[i], netWmName) == utf8Title ||
+          ReadProperty(c.d, children[i], XA_WM_NAME) == utf8Title) {
         found = children[i];
       }
     }
@@ -162,23 +171,7 @@ unsigned long FindWindowByTitle(const std::string& utf8Title, std::chrono::milli
 
 std::string Property(unsigned long window, const char* name) {
   Connection c;
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
-  std::string text;
-  if (XGetWindowProperty(c.d, window, XInternAtom(c.d, name, False), 0, 1024, False, AnyPropertyType, &type, &format,
-                         &count, &after, &data) != Success || data == nullptr) {
-    return text;
-  }
-  if (format == 8) text.assign(reinterpret_cast<char*>(data), count);
-  for (unsigned long i = 0; format == 32 && type == XA_ATOM && i < count; ++i) {
-    char* atom = XGetAtomName(c.d, reinterpret_cast<Atom*>(data)[i]);
-    text += (i == 0 ? "" : " ") + std::string(atom != nullptr ? atom : "?");
-    if (atom != nullptr) XFree(atom);
-  }
-  XFree(data);
-  return text;
+  return ReadProperty(c.d, window, XInternAtom(c.d, name, False));
 }
 
 std::string SizeLimits(unsigned long window) {
@@ -265,7 +258,8 @@ Screenshot Capture(unsigned long window) {
   for (int y = 0; y < box.height; ++y) {
     for (int x = 0; x < box.width; ++x) {
       const unsigned long p = XGetPixel(image, x, y);
-      shot.pixels.push_back(RGB(channel(p, image->red_mask), channel(p, image->green_mask), channel(p, image->blue_mask)));
+      shot.pixels.push_back(
+          RGB(channel(p, image->red_mask), channel(p, image->green_mask), channel(p, image->blue_mask)));
     }
   }
   XDestroyImage(image);

@@ -53,18 +53,17 @@ class WindowTest : public testing::Test {
 TEST_F(WindowTest, OpensCentredAsAFixedSizeDialogAndResizesInPlace) {
   const WindowBox centred{(ScreenWidth() - kWidth) / 2, (ScreenHeight() - kHeight) / 2, kWidth, kHeight};
   EXPECT_EQ(Geometry(id), centred);
-  for (const auto& [name, value] : std::initializer_list<std::pair<const char*, std::string>>{
-           {"WM_NAME", kTitle}, {"_NET_WM_NAME", kTitle}, {"WM_CLASS", std::string("kdx-bridge\0kdx-bridge\0", 22)},
-           {"WM_PROTOCOLS", "WM_DELETE_WINDOW"}, {"_NET_WM_STATE", "_NET_WM_STATE_ABOVE"},
-           {"_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG"}}) {
-    EXPECT_EQ(Property(id, name), value) << name;
-  }
+  const std::pair<const char*, std::string> properties[] = {
+      {"WM_NAME", kTitle}, {"_NET_WM_NAME", kTitle}, {"WM_CLASS", std::string("kdx-bridge\0kdx-bridge\0", 22)},
+      {"WM_PROTOCOLS", "WM_DELETE_WINDOW"}, {"_NET_WM_STATE", "_NET_WM_STATE_ABOVE"},
+      {"_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG"}};
+  for (const auto& [name, value] : properties) EXPECT_EQ(Property(id, name), value) << name;
   EXPECT_EQ(SizeLimits(id), "min 240x160 max 240x160");
   window.Resize(300, 200);
   window.Resize(0, 10);  // refused
   EXPECT_EQ(Geometry(id), (WindowBox{centred.x, centred.y, 300, 200}));
   EXPECT_EQ(SizeLimits(id), "min 300x200 max 300x200");
-  for (auto [w, h] : {std::pair{0, 10}, {10, 0}, {16385, 10}, {10, 16385}}) EXPECT_FALSE(ModalWindow().Open(u"x", w, h));
+  for (auto [w, h] : {std::pair{0, 9}, {9, 0}, {16385, 9}, {9, 16385}}) EXPECT_FALSE(ModalWindow().Open(u"x", w, h));
 }
 
 TEST_F(WindowTest, ShowsTheFrameClippedAndAgainAfterAnExposure) {
@@ -92,9 +91,10 @@ TEST_F(WindowTest, ShowsTheFrameClippedAndAgainAfterAnExposure) {
 // The thread's messages run while the window waits for input; a handler may even open a second
 // window, and closing it gives the keyboard back.
 TEST_F(WindowTest, KeysArriveWithShiftWhileTheThreadsMessagesRun) {
+  using enum WindowKey;
   const struct { unsigned long sym; bool shift; WindowKey key; } keys[] = {
-      {XK_Tab, false, WindowKey::kTab},      {XK_Tab, true, WindowKey::kTab},         {XK_space, false, WindowKey::kSpace},
-      {XK_Return, false, WindowKey::kEnter}, {XK_KP_Enter, true, WindowKey::kEnter}, {XK_Escape, false, WindowKey::kEscape}};
+      {XK_Tab, false, kTab},      {XK_Tab, true, kTab},          {XK_space, false, kSpace},
+      {XK_Return, false, kEnter}, {XK_KP_Enter, true, kEnter}, {XK_Escape, false, kEscape}};
   MessageWindow messages;
   std::promise<void> innerClosed;
   Strings events, want;
@@ -116,7 +116,7 @@ TEST_F(WindowTest, KeysArriveWithShiftWhileTheThreadsMessagesRun) {
   for (const auto& k : keys) {  // the shift key comes as a key of its own
     if (k.shift) want.push_back(Text({Type::kKeyDown}));
     want.insert(want.end(), {Text({Type::kKeyDown, 0, 0, k.key, k.shift}), Text({Type::kKeyUp, 0, 0, k.key, k.shift})});
-    if (k.shift) want.push_back(Text({Type::kKeyUp, 0, 0, WindowKey::kOther, true}));
+    if (k.shift) want.push_back(Text({Type::kKeyUp, 0, 0, kOther, true}));
   }
   EXPECT_EQ(events, want);
 }
