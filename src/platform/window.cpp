@@ -31,7 +31,6 @@ struct ModalWindowState {
   Window window = 0;          // 0 also once another client destroyed it
   Window focusBefore = None;  // given back on close, as Windows gives it back to the owner
   Atom wmProtocols = 0, wmDelete = 0;
-  std::shared_ptr<Surface> frame;  // the last frame, shown again on exposure
   int x = 0, y = 0, width = 0, height = 0;
   bool broken = false;  // the connection
 
@@ -134,7 +133,7 @@ void WaitForMap(ModalWindowState& s) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
     pollfd p{ConnectionNumber(s.display), POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return;
+    poll(&p, 1, static_cast<int>(left.count()));  // a failure shows in the next check, or the time runs out
   }
 }
 
@@ -152,9 +151,9 @@ unsigned long ToPixel(const Visual* visual, std::uint32_t rgb) {
   return pixel;
 }
 
-void Show(ModalWindowState& s) {
-  if (!s.frame || s.Gone()) return;
-  cairo_surface_t* source = s.frame->surface;
+void Show(ModalWindowState& s, const detail::Surface* frame) {
+  if (frame == nullptr || s.Gone()) return;
+  cairo_surface_t* source = frame->surface;
   cairo_surface_flush(source);
   const int width = std::min(s.width, cairo_image_surface_get_width(source));
   const int height = std::min(s.height, cairo_image_surface_get_height(source));
@@ -213,7 +212,6 @@ std::optional<WindowEvent> Translate(ModalWindowState& s, XEvent& e) {
   switch (e.type) {
     case Expose:
       if (e.xexpose.count != 0) return std::nullopt;
-      Show(s);  // the caller repaints too; meanwhile the window is not left blank
       out.type = Type::kExpose;
       return out;
     case ButtonPress:
@@ -302,11 +300,6 @@ bool ModalWindow::Open(const CString& title, int clientWidth, int clientHeight) 
   char className[] = "kdx-bridge";
   XClassHint classHint{className, className};
   XSetClassHint(d, s.window, &classHint);
-  XWMHints wmHints{};
-  wmHints.flags = InputHint | StateHint;
-  wmHints.input = True;
-  wmHints.initial_state = NormalState;
-  XSetWMHints(d, s.window, &wmHints);
   SetFixedSize(d, s.window, x, y, clientWidth, clientHeight);
 
   int revert = 0;
@@ -333,10 +326,7 @@ void ModalWindow::Resize(int clientWidth, int clientHeight) {
   XSync(s.display, False);
 }
 
-void ModalWindow::Present(const CBitmap& frame) {
-  state_->frame = frame.surface_;
-  Show(*state_);
-}
+void ModalWindow::Present(const CBitmap& frame) { Show(*state_, frame.surface_.get()); }
 
 WindowEvent ModalWindow::NextEvent() {
   auto& loop = MessageLoop::ForCurrentThread();
