@@ -110,7 +110,7 @@ struct Connection {
   Display* d;
 };
 
-// A text property as is, an atom list as names separated by spaces.
+// A text property (Latin-1 or UTF-8) as is, an atom list as names separated by spaces.
 std::string ReadProperty(Display* d, Window w, Atom property) {
   Atom type;
   int format;
@@ -122,7 +122,9 @@ std::string ReadProperty(Display* d, Window w, Atom property) {
       data == nullptr) {
     return text;
   }
-  if (format == 8) text.assign(reinterpret_cast<char*>(data), count);
+  if (format == 8 && (type == XA_STRING || type == XInternAtom(d, "UTF8_STRING", False))) {
+    text.assign(reinterpret_cast<char*>(data), count);
+  }
   for (unsigned long i = 0; format == 32 && type == XA_ATOM && i < count; ++i) {
     char* name = XGetAtomName(d, reinterpret_cast<Atom*>(data)[i]);
     text += (i == 0 ? "" : " ") + std::string(name != nullptr ? name : "?");

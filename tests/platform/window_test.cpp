@@ -68,10 +68,10 @@ TEST_F(WindowTest, OpensCentredAsAFixedSizeDialogAndResizesInPlace) {
 
 TEST_F(WindowTest, ShowsTheFrameClipped) {
   EXPECT_EQ(window.NextEvent().type, Type::kExpose) << "mapping exposes the window";
-  CBitmap frame;  // wider than the window and half as high, red then blue
+  CBitmap frame;  // null (shows nothing), then wider than the window and half as high, red then blue
   CDC dc;
-  ASSERT_TRUE(frame.CreateCompatibleBitmap(kWidth + 40, kHeight / 2));
-  dc.SelectObject(&frame);
+  window.Present(frame);
+  ASSERT_TRUE(frame.CreateCompatibleBitmap(kWidth + 40, kHeight / 2) && dc.SelectObject(&frame) == nullptr);
   dc.FillSolidRect({0, 0, kWidth + 40, kHeight}, RGB(10, 120, 250));
   dc.FillSolidRect({0, 0, kWidth / 2, kHeight}, RGB(200, 30, 60));
   auto shows = [&](int x, int y, COLORREF colour) { EXPECT_EQ(Capture(id).At(x, y), colour) << x << "," << y; };
