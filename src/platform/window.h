@@ -29,7 +29,7 @@ struct WindowEvent {
 };
 
 namespace detail {
-struct WindowState;
+struct ModalWindowState;
 }
 
 class ModalWindow {
@@ -59,7 +59,7 @@ class ModalWindow {
   unsigned long NativeId() const;
 
  private:
-  std::unique_ptr<detail::WindowState> state_;
+  std::unique_ptr<detail::ModalWindowState> state_;
 };
 
 }  // namespace kdx
