@@ -318,6 +318,13 @@ int CDC::DrawText(const CString& text, RECT* rect, UINT format) {
   const CFont& font = font_ && !font_->description_.empty() ? *font_ : defaultFont_;
   PangoFontDescription* desc = pango_font_description_from_string(font.description_.c_str());
   pango_layout_set_font_description(layout, desc);
+  // Lines are as high as the selected font, whatever font a character is drawn from, as with
+  // GDI's font linking: a fallback with a taller line (Noto CJK) must not stretch the rows.
+  PangoFontMetrics* metrics =
+      pango_context_get_metrics(pango_layout_get_context(layout), desc, pango_language_from_string("en"));
+  const int ascent = PANGO_PIXELS(pango_font_metrics_get_ascent(metrics));
+  const int lineHeight = ascent + PANGO_PIXELS(pango_font_metrics_get_descent(metrics));
+  pango_font_metrics_unref(metrics);
   pango_font_description_free(desc);
   std::string utf8 = Utf16ToUtf8(text.str());
   if (format & DT_SINGLELINE) std::replace_if(utf8.begin(), utf8.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
@@ -327,26 +334,33 @@ int CDC::DrawText(const CString& text, RECT* rect, UINT format) {
     pango_layout_set_width(layout, boxWidth * PANGO_SCALE);
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
   }
-  int width = 0, height = 0;
-  pango_layout_get_pixel_size(layout, &width, &height);
+  int width = 0, unused = 0;
+  pango_layout_get_pixel_size(layout, &width, &unused);
+  const int lines = pango_layout_get_line_count(layout);
+  const int height = lines * lineHeight;
   if (format & DT_CALCRECT) {
     rect->bottom = rect->top + height;
     if (!(format & DT_WORDBREAK) || (format & DT_SINGLELINE)) rect->right = rect->left + width;
   } else if (state_->cr) {
-    int x = rect->left, y = rect->top;
-    if (format & DT_CENTER) x += (boxWidth - width) / 2;
+    int y = rect->top;
     if ((format & DT_VCENTER) && (format & DT_SINGLELINE)) y += (rect->bottom - rect->top - height) / 2;
     cairo_save(cr);
     cairo_rectangle(cr, rect->left, rect->top, boxWidth, std::max<int>(rect->bottom - rect->top, 0));
     cairo_clip(cr);
-    if (state_->bkMode == OPAQUE) {
-      SetSource(cr, state_->bkColour);
-      cairo_rectangle(cr, x, y, width, height);
-      cairo_fill(cr);
+    for (int i = 0; i < lines; ++i, y += lineHeight) {
+      PangoLayoutLine* line = pango_layout_get_line_readonly(layout, i);
+      PangoRectangle logical;
+      pango_layout_line_get_pixel_extents(line, nullptr, &logical);
+      const int x = rect->left + ((format & DT_CENTER) ? (boxWidth - logical.width) / 2 : 0);
+      if (state_->bkMode == OPAQUE) {
+        SetSource(cr, state_->bkColour);
+        cairo_rectangle(cr, x, y, logical.width, lineHeight);
+        cairo_fill(cr);
+      }
+      SetSource(cr, state_->textColour);
+      cairo_move_to(cr, x, y + ascent);
+      pango_cairo_show_layout_line(cr, line);
     }
-    SetSource(cr, state_->textColour);
-    cairo_move_to(cr, x, y);
-    pango_cairo_show_layout(cr, layout);
     cairo_restore(cr);
   }
   g_object_unref(layout);

@@ -32,7 +32,7 @@ class ConfirmDialogTest : public ::testing::Test {
   static void Fill(ConfirmDialog& dialog) {
     dialog.SetImageDirectory(u"/skins/");
     dialog.SetTitle(u"確認證券刪單", ConfirmDialog::kCancel);
-    dialog.AddRow(u"類別", kConfirmLabelColour, u"國內證券", kConfirmValueColour);
+    EXPECT_TRUE(dialog.AddRow(u"類別", kConfirmLabelColour, u"國內證券", kConfirmValueColour));
     dialog.AddRow(u"買賣別", kConfirmLabelColour, u"Buy", kConfirmBuyColour);
     dialog.AddRow(u"價格", 7, u"", kConfirmSellColour);
   }
