@@ -89,7 +89,7 @@ TEST(DisplayWidth, WideAndFullWidthCharactersTakeTwoColumns) {
   const struct { std::u16string text; int width; } cases[] = {
       {u"", 0},        {u"ab1", 3},           {u"國內", 4},       {u"\u1100\u115F\u1160", 5},
       {u"ＡＢ", 4},    {u"\uFF61\uFFE0", 3},  {u"\U00020000", 2}, {u"\U0002FFFE\U0003FFFD", 3},
-      {u"\xD800x", 2}, {u"\u3040\u3041", 3},  {u"\uD7A3\uD7A4", 3}, {u"\u2E7F\u2E80\u303F", 4},
+      {u"\xD800x", 2}, {u"\U0010FFFF", 1}, {u"\u3040\u3041", 3},  {u"\uD7A3\uD7A4", 3}, {u"\u2E7F\u2E80\u303F", 4},
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayWidth(c.text), c.width) << c.width;
 }
