@@ -1,6 +1,8 @@
 // The host's script language against a real session: the simulated broker in this process.
 #include "host/script.h"
 
+#include "host/session_commands.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -106,6 +108,34 @@ TEST(ScriptProfile, LogsInWithTheUsersOwnProfile) {
   std::istringstream script("login\nexpect GetStatementString 0 0 0 == ME-9A950012345\n");
   EXPECT_EQ(RunScript(session, script, "p.kdx", err), 0) << err.str();
   std::filesystem::remove(ini);
+}
+
+TEST(SessionOptions, GuiNeedsADisplayAndDialogImagesAreSaved) {
+  const auto dir = std::filesystem::temp_directory_path() / ("kdx-images-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "s.kdx") << "login\n";
+  const char* display = getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  unsetenv("DISPLAY");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCommand({(dir / "s.kdx").string(), "--gui"}, out, err), 1);
+  EXPECT_NE(err.str().find("--gui needs an X display"), std::string::npos) << err.str();
+  if (display) setenv("DISPLAY", saved.c_str(), 1);
+
+  HostSession::Options options;
+  std::vector<std::string> rest;
+  ASSERT_TRUE(ParseSessionOptions({"--yes", "--dialog-images", dir.string(), "--no-times"}, options, rest, err));
+  HostSession session(out, options);
+  std::string error;
+  ASSERT_TRUE(session.Start(error)) << error;
+  std::istringstream script(
+      "login\ncall SetOrderInfoString 0 S\ncall SetOrderInfoString 1 9A95-9A950012345\n"
+      "call SetOrderInfoString 2 ORV.TWS.2330\ncall SetOrderInfoString 3 N\ncall SetOrderInfoString 4 B\n"
+      "call SetOrderInfoString 5 L\ncall SetOrderInfoValue 6 600.5\ncall SetOrderInfoValue 7 2.0\n"
+      "expect ProcessOrder == 0\n");
+  EXPECT_EQ(RunScript(session, script, "o.kdx", err), 0) << err.str();
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir / "confirm-1.png"));
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
