@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -10,13 +11,15 @@
 namespace kdx {
 namespace {
 
-// True when GetLocalTime reports one of the whole seconds around the call.
+// True when GetLocalTime reports one of the whole seconds around the call. Both ends come from
+// the same clock it reads: time() may lag it by a tick and so miss a second just begun.
 bool ReadsTheClock() {
+  using std::chrono::system_clock;
   SYSTEMTIME t;
-  const std::time_t before = std::time(nullptr);
+  const std::time_t before = system_clock::to_time_t(system_clock::now());
   GetLocalTime(&t);
   bool found = false;
-  for (std::time_t s = before; s <= std::time(nullptr); ++s) {
+  for (std::time_t s = before; s <= system_clock::to_time_t(system_clock::now()); ++s) {
     std::tm tm{};
     localtime_r(&s, &tm);
     found |= std::tuple(t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond) ==
