@@ -1,6 +1,4 @@
 // Log-in: the INI section into the control's members, then the component's Connect.
-#include <string.h>
-
 #include <optional>
 #include <vector>
 
@@ -55,7 +53,7 @@ std::optional<CString> PasswordDigest(const CString& text) {
   std::optional<std::string> bytes = TryWideToMultiByte(CP_ACP, text.str());
   if (!bytes) return std::nullopt;
   CString digest = CString::FromUtf8(Md5Hex(*bytes));
-  explicit_bzero(bytes->data(), bytes->size());
+  SecureZero(bytes->data(), bytes->size());
   return digest;
 }
 

@@ -1,14 +1,12 @@
 #include "platform/codepage.h"
 
-#include <iconv.h>
-
 #include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
+
+#include "platform/codepage_native.h"
 
 namespace kdx {
 namespace {
@@ -20,46 +18,7 @@ std::atomic<unsigned> g_ansiCodePage{CP_ACP};
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-// Name of a Windows code page for iconv; empty when unknown.
-std::string IconvName(unsigned codePage) {
-  switch (codePage) {
-    case 65001: return "UTF-8";
-    case 1200: return "UTF-16LE";
-    case 20127: return "ASCII";
-    case 28591: return "ISO-8859-1";
-    default: return "CP" + std::to_string(codePage);
-  }
-}
-
 unsigned Resolve(unsigned codePage) { return codePage == CP_ACP ? AnsiCodePage() : codePage; }
-
-// One iconv pass; on an invalid or incomplete sequence, emits `bad` and skips one unit.
-// nullopt when there is no converter between the two.
-template <class Out, class In>
-std::optional<Out> IconvConvert(const char* to, const char* from, const In* data, std::size_t count, const Out& bad) {
-  Out out;
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  const std::unique_ptr<void, int (*)(iconv_t)> closer(cd, iconv_close);  // also when append throws
-  using OutChar = typename Out::value_type;
-  char* in = const_cast<char*>(reinterpret_cast<const char*>(data));
-  std::size_t inLeft = count * sizeof(In);
-  char buffer[4096];  // any size does: iconv stops at E2BIG and the loop goes on
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof buffer;
-    std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out.append(reinterpret_cast<const OutChar*>(buffer),
-               static_cast<std::size_t>(outPtr - buffer) / sizeof(OutChar));
-    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      out += bad;
-      std::size_t skip = inLeft < sizeof(In) ? inLeft : sizeof(In);
-      in += skip;
-      inLeft -= skip;
-    }
-  }
-  return out;
-}
 
 // KDX_ANSI_CODEPAGE when it is a decimal number naming a code page this system converts.
 unsigned ConfiguredAnsiCodePage() {
@@ -153,16 +112,13 @@ std::optional<std::u16string> TryMultiByteToWide(unsigned codePage, std::string_
     out.resize(Utf8ToUtf16(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out.data()));
     return out;
   }
-  return IconvConvert(IconvName(1200).c_str(), IconvName(codePage).c_str(), bytes.data(), bytes.size(),
-                      std::u16string(1, kReplacement));
+  return detail::NativeToWide(codePage, bytes);
 }
 
 std::optional<std::string> TryWideToMultiByte(unsigned codePage, std::u16string_view text) {
   codePage = Resolve(codePage);
   if (codePage == CP_UTF8) return Utf16ToUtf8(text);
-  // Unmappable characters become '?', as the Windows default character does.
-  return IconvConvert(IconvName(codePage).c_str(), IconvName(1200).c_str(), text.data(), text.size(),
-                      std::string("?"));
+  return detail::NativeFromWide(codePage, text);
 }
 
 std::u16string MultiByteToWide(unsigned codePage, std::string_view bytes) {

@@ -1,11 +1,10 @@
 #include "platform/cstring.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <climits>
 
 #include "platform/codepage.h"
+#include "platform/system.h"
 
 namespace kdx {
 namespace {
@@ -22,7 +21,7 @@ CString::CString(const char16_t* text) : str_(TextView(text).view()) {}
 void CString::SecureEmpty() {
   // The whole buffer, spare capacity included: an earlier, longer value may still sit there.
   str_.resize(str_.capacity());
-  explicit_bzero(str_.data(), str_.size() * sizeof(char16_t));
+  SecureZero(str_.data(), str_.size() * sizeof(char16_t));
   str_.clear();
 }
 

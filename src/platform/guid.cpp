@@ -62,7 +62,9 @@ std::optional<GUID> GUID::Parse(std::u16string_view t) {
 }
 
 std::size_t GuidHash::operator()(const GUID& g) const noexcept {
-  std::size_t h = g.Data1 ^ (std::size_t{g.Data2} << 32) ^ (std::size_t{g.Data3} << 48);
+  const uint64_t wide = g.Data1 ^ (uint64_t{g.Data2} << 32) ^ (uint64_t{g.Data3} << 48);
+  // A 32-bit size_t keeps both halves rather than dropping Data2 and Data3.
+  std::size_t h = static_cast<std::size_t>(sizeof(std::size_t) < sizeof wide ? wide ^ (wide >> 32) : wide);
   for (uint8_t b : g.Data4) h = h * 131 + b;
   return h;
 }

@@ -1,8 +1,5 @@
 // The per-thread message loop: one queue for all windows of a thread, pumped by
-// RunPending / RunUntil, observable through an eventfd.
-#include <sys/eventfd.h>
-#include <unistd.h>
-
+// RunPending / RunUntil, observable through a wait descriptor where the platform has one.
 #include <limits>
 
 #include "platform/message_queue.h"
@@ -12,19 +9,14 @@ namespace kdx {
 namespace detail {
 
 LoopState::LoopState(std::thread::id ownerThread)
-    : owner(ownerThread), efd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    : owner(ownerThread), efd(OpenWaitFd()) {}
 
-LoopState::~LoopState() {
-  if (efd >= 0) close(efd);
-}
+LoopState::~LoopState() { CloseWaitFd(efd); }
 
 void LoopState::SyncFdLocked() {
   const bool want = !sent.empty() || !posted.empty() || wakePending;
   if (efd < 0 || want == fdSignalled) return;
-  std::uint64_t value = 1;
-  // The counter only ever holds 0 or 1 here, so neither call can block or overflow.
-  const ssize_t n = want ? write(efd, &value, sizeof value) : read(efd, &value, sizeof value);
-  if (n == static_cast<ssize_t>(sizeof value)) fdSignalled = want;
+  if (SetWaitFd(efd, want)) fdSignalled = want;
 }
 
 void LoopState::PurgeLocked(const WindowState* window, std::vector<Message>& dropped) {
@@ -114,11 +106,6 @@ MessageLoop::~MessageLoop() {
   for (auto& m : dropped) {
     if (m.onDropped) m.onDropped();
   }
-}
-
-MessageLoop& MessageLoop::ForCurrentThread() {
-  thread_local MessageLoop loop;
-  return loop;
 }
 
 bool MessageLoop::RunPending() {

@@ -43,7 +43,7 @@ struct LoopState {
 
   bool OnOwnerThread() const { return std::this_thread::get_id() == owner; }
 
-  // Keeps the eventfd readable exactly while something waits; call with mu held.
+  // Keeps the wait descriptor readable exactly while something waits; call with mu held.
   void SyncFdLocked();
 
   // Takes every queued message for `window` (all of them when null) out of the queues:
@@ -72,6 +72,13 @@ struct WindowState {
   // Owner thread only. Handlers are shared so a running one survives being replaced.
   std::unordered_map<UINT, std::shared_ptr<const MessageWindow::Handler>> handlers;
 };
+
+// The loop's wait descriptor, from each platform's backend: -1 where there is none (the
+// loop works without it, it only cannot be embedded in a poll loop).
+int OpenWaitFd();
+void CloseWaitFd(int fd);
+// Makes fd readable (signalled) or not; false when that failed and the state is unchanged.
+bool SetWaitFd(int fd, bool signalled);
 
 // Calls the window's handler for msg on the owner thread; 0 when there is none.
 LRESULT CallHandler(WindowState& window, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -48,7 +48,8 @@ class MessageLoop {
 
   // An eventfd that is readable while anything is queued for this thread or a Wake is
   // pending, for embedding in poll/GLib/X11 loops; pumping drains it. -1 if the
-  // descriptor could not be created (the loop still works, only not embeddable).
+  // descriptor could not be created, and always on Windows, which has no such
+  // descriptor (the loop still works, only not embeddable).
   int WaitFd() const;
 
   // Any thread: makes a waiting RunUntil re-check its condition.

@@ -1,13 +1,9 @@
 #include "platform/profile.h"
 
 #include "platform/codepage.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/profile_file.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <mutex>
 #include <optional>
@@ -25,21 +21,11 @@ using Text = std::u16string_view;
 std::mutex g_directoryMutex;
 std::optional<std::u16string> g_directory;
 
-std::u16string ExecutableDirectory() {
-  char path[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path);
-  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path) return u".";
-  std::string_view exe(path, static_cast<std::size_t>(n));
-  std::size_t slash = exe.rfind('/');
-  if (slash == std::string_view::npos) return u".";
-  return MultiByteToWide(CP_UTF8, slash == 0 ? exe.substr(0, 1) : exe.substr(0, slash));
-}
-
 void UseSlashes(std::u16string& path) { std::replace(path.begin(), path.end(), u'\\', u'/'); }
 
 // ---- reading and decoding ----------------------------------------------------------------
 
-std::string ResolvePath(const char16_t* fileName) {
+std::u16string ResolvePath(const char16_t* fileName) {
   std::u16string path = fileName ? std::u16string(fileName) : std::u16string(u"win.ini");
   if (path.empty()) return {};
   UseSlashes(path);
@@ -47,40 +33,10 @@ std::string ResolvePath(const char16_t* fileName) {
     std::u16string dir = ProfileDirectory();
     if (!dir.empty()) path = dir + (dir.back() == u'/' ? u"" : u"/") + path;
   }
-  return Utf16ToUtf8(path);
+  return path;
 }
 
 using Status = PrivateProfile::Status;
-
-// O_NONBLOCK so that a FIFO or a device cannot hold the open; only a regular file is read.
-Status ReadProfileFile(const std::string& path, std::string& bytes) {
-  if (path.empty()) return Status::Missing;
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Status::Missing : Status::Unreadable;
-  Status status = Status::Ok;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    status = Status::NotRegularFile;
-  } else {
-    // The limit is checked on what is read, not on st_size: the file may grow meanwhile.
-    char chunk[65536];
-    for (;;) {
-      ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n < 0) {
-        status = Status::Unreadable;
-        break;
-      }
-      if (n == 0) break;
-      if (bytes.size() + static_cast<std::size_t>(n) > PrivateProfile::kMaxBytes) {
-        status = Status::TooLarge;
-        break;
-      }
-      bytes.append(chunk, static_cast<std::size_t>(n));
-    }
-  }
-  close(fd);
-  return status;
-}
 
 std::u16string DecodeUtf16(std::string_view bytes, bool bigEndian) {
   std::u16string out(bytes.size() / 2, u'\0');
@@ -213,7 +169,7 @@ void SetProfileDirectory(std::u16string directory) {
 
 std::u16string ProfileDirectory() {
   std::lock_guard lock(g_directoryMutex);
-  if (!g_directory) g_directory = ExecutableDirectory();
+  if (!g_directory) g_directory = detail::ExecutableDirectory();
   return *g_directory;
 }
 
@@ -291,7 +247,7 @@ PrivateProfile PrivateProfile::Load(const char16_t* fileName) {
   std::optional<std::u16string> text;
   {
     std::string bytes;
-    if (Status status = ReadProfileFile(ResolvePath(fileName), bytes); status != Status::Ok)
+    if (Status status = detail::ReadProfileFile(ResolvePath(fileName), bytes); status != Status::Ok)
       return PrivateProfile(status, nullptr);
     text = DecodeProfile(bytes);
   }

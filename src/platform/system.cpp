@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <string.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -93,5 +94,7 @@ std::u16string ModuleDirectory() {
   const auto cut = path.find_last_of(overridden ? std::u16string_view(u"/\\") : std::u16string_view(u"/"));
   return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
 }
+
+void SecureZero(void* data, std::size_t size) { explicit_bzero(data, size); }
 
 }  // namespace kdx

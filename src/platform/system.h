@@ -2,6 +2,7 @@
 // hosts can fix them.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -24,8 +25,11 @@ std::u16string GetModuleFileName();
 void SetModuleFileNameOverride(std::optional<std::u16string> path);
 
 // GetModuleFileName() cut before its last separator, without a trailing one: "/" for the
-// real path; "/" or "\" for an override, which may be a Windows-style path. Empty when the
-// path has no separator.
+// real path on Linux; "/" or "\" on Windows and for an override, which may be a
+// Windows-style path. Empty when the path has no separator.
 std::u16string ModuleDirectory();
+
+// Zeroes memory holding a secret, in a way the compiler may not drop as a dead store.
+void SecureZero(void* data, std::size_t size);
 
 }  // namespace kdx

@@ -1,9 +1,6 @@
 #include "common/host_util.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <fstream>
 
 #include "control/KdxCtrl.h"
 #include "platform/codepage.h"
@@ -60,23 +57,6 @@ std::vector<std::string> EventRecorder::Updates() const {
   for (const Event& e : *events_)
     if (e.id == kdxevent::StatementUpdate || e.id == kdxevent::QueryUpdate) updates.push_back(Summarise(e));
   return updates;
-}
-
-TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::path(testing::TempDir()) / "kdx-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp " << pattern;
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::u16string TempFolder::Write(const std::string& name, std::string_view text) const {
-  const std::filesystem::path file = path_ / name;
-  std::ofstream(file, std::ios::binary) << text;
-  return MultiByteToWide(CP_UTF8, file.string());
 }
 
 }  // namespace kdx::test

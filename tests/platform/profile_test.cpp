@@ -30,7 +30,7 @@ class Profile : public ::testing::Test {
  protected:
   void SetUp() override { SetProfileDirectory(dir16_); folder_.Write("main.ini", kMain); }
   test::TempFolder folder_;
-  std::string dir_ = folder_.path().string();
+  std::string dir_ = folder_.path().generic_string();
   std::u16string dir16_ = MultiByteToWide(CP_UTF8, dir_);
 };
 

@@ -100,7 +100,7 @@ TEST(SafeArray, OrderArraysLockBoundsAndRefusals) {
   EXPECT_TRUE(SafeArrayGetElement(order.parray, &index, &got) == S_OK && got.lVal == 123450);
   // The guard holds the data while it lives and gives it back when it goes.
   EXPECT_EQ((std::pair{SafeArrayDataAccess(order.parray).Count(), VariantClear(&order)}),
-            std::pair(36ul, DISP_E_ARRAYISLOCKED));
+            std::pair(std::size_t{36}, DISP_E_ARRAYISLOCKED));
   EXPECT_TRUE(VariantClear(&order) == S_OK && order.vt == VT_EMPTY);
   // A locked array's VARIANT refuses VariantClear but its destructor still frees it.
   VARIANT locked = VARIANT::Array(SafeArrayCreateVector(VT_UI1, 0, 8));
