@@ -54,7 +54,8 @@ namespace {
 constexpr UINT kWakeMessage = 0x8000 + 0x4B44;  // in the WM_APP range
 constexpr wchar_t kClassName[] = L"KdxMessageWindow";
 
-LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+// Windows' own types: on 32-bit Windows they differ from ours.
+::LRESULT CALLBACK WindowProc(HWND hwnd, ::UINT msg, ::WPARAM wParam, ::LPARAM lParam) {
   if (msg != kWakeMessage) return DefWindowProcW(hwnd, msg, wParam, lParam);
   auto* loop = reinterpret_cast<LoopState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (loop == nullptr || !loop->OnOwnerThread()) return 0;
