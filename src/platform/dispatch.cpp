@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/thread_object.h"
+
 namespace kdx {
 namespace {
 
@@ -45,15 +47,18 @@ HRESULT CoerceArgument(VARIANT& arg, VARTYPE declared, VARIANT* out) {
   return VariantChangeType(out, &arg, VARIANT_ALPHABOOL, declared);
 }
 
-thread_local std::u16string t_errorInfo;
+std::u16string& ErrorInfo() {
+  return ThreadObject<std::u16string>([] { return std::u16string(); });
+}
 
 }  // namespace
 
-void SetErrorInfo(std::u16string description) { t_errorInfo = std::move(description); }
+void SetErrorInfo(std::u16string description) { ErrorInfo() = std::move(description); }
 
 std::u16string GetErrorInfo() {
-  if (t_errorInfo.empty()) return {};
-  return std::exchange(t_errorInfo, std::u16string());
+  auto& info = ErrorInfo();
+  if (info.empty()) return {};
+  return std::exchange(info, std::u16string());
 }
 
 HRESULT InvokeByName(IDispatch& target, std::u16string_view name, WORD flags, std::span<VARIANT> args,

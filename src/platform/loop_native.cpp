@@ -17,6 +17,18 @@ MessageLoop& MessageLoop::ForCurrentThread() {
 
 namespace detail {
 
+// Linux needs nothing besides the condition variable and the eventfd.
+struct NativeLoop {};
+void NativeLoopDeleter::operator()(NativeLoop* native) const { delete native; }
+NativeLoop* OpenNativeLoop(LoopState&) { return nullptr; }
+void EndNativeLoop(LoopState&) {}
+void SignalNativeLoop(NativeLoop&, bool) {}
+
+bool WaitForWork(LoopState& loop, std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(loop.mu);
+  return loop.ready.wait_until(lock, deadline, [&] { return loop.HasWorkLocked(); });
+}
+
 int OpenWaitFd() { return eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
 
 void CloseWaitFd(int fd) {

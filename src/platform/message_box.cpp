@@ -2,12 +2,12 @@
 
 #include <utility>
 
+#include "platform/thread_object.h"
 namespace kdx {
 namespace {
 
 std::shared_ptr<MessageBoxPresenter>& CurrentPresenter() {
-  thread_local std::shared_ptr<MessageBoxPresenter> presenter = std::make_shared<ScriptedMessageBoxPresenter>();
-  return presenter;
+  return ThreadObject<std::shared_ptr<MessageBoxPresenter>>([] { return std::make_shared<ScriptedMessageBoxPresenter>(); });
 }
 
 }  // namespace

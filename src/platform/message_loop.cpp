@@ -9,12 +9,15 @@ namespace kdx {
 namespace detail {
 
 LoopState::LoopState(std::thread::id ownerThread)
-    : owner(ownerThread), efd(OpenWaitFd()) {}
+    : owner(ownerThread), efd(OpenWaitFd()) {
+  native.reset(OpenNativeLoop(*this));
+}
 
 LoopState::~LoopState() { CloseWaitFd(efd); }
 
 void LoopState::SyncFdLocked() {
-  const bool want = !sent.empty() || !posted.empty() || wakePending;
+  const bool want = HasWorkLocked();
+  if (native) SignalNativeLoop(*native, want);
   if (efd < 0 || want == fdSignalled) return;
   if (SetWaitFd(efd, want)) fdSignalled = want;
 }
@@ -106,6 +109,7 @@ MessageLoop::~MessageLoop() {
   for (auto& m : dropped) {
     if (m.onDropped) m.onDropped();
   }
+  detail::EndNativeLoop(*state_);
 }
 
 bool MessageLoop::RunPending() {
@@ -141,15 +145,9 @@ bool MessageLoop::RunUntil(const std::function<bool()>& done,
       if (done()) return true;
       if (std::chrono::steady_clock::now() >= deadline) return false;
     }
-    std::unique_lock lock(s.mu);
-    const bool woken = s.ready.wait_until(lock, deadline, [&] {
-      return !s.sent.empty() || !s.posted.empty() || s.wakePending;
-    });
+    const bool woken = detail::WaitForWork(s, deadline);
     // A stream of Wakes must not keep the loop past its time-out.
-    if (!woken || std::chrono::steady_clock::now() >= deadline) {
-      lock.unlock();
-      return done();
-    }
+    if (!woken || std::chrono::steady_clock::now() >= deadline) return done();
   }
 }
 

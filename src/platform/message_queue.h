@@ -3,6 +3,7 @@
 // senders never outlive what they point at.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,6 +36,11 @@ struct Message {
   std::shared_ptr<SentMessage> sent;  // sent messages
 };
 
+struct NativeLoop;
+struct NativeLoopDeleter {
+  void operator()(NativeLoop* native) const;
+};
+
 struct LoopState {
   explicit LoopState(std::thread::id ownerThread);
   ~LoopState();
@@ -43,7 +49,11 @@ struct LoopState {
 
   bool OnOwnerThread() const { return std::this_thread::get_id() == owner; }
 
-  // Keeps the wait descriptor readable exactly while something waits; call with mu held.
+  // Anything queued or a Wake pending; call with mu held.
+  bool HasWorkLocked() const { return !sent.empty() || !posted.empty() || wakePending; }
+
+  // Keeps the wait descriptor readable, and the backend's wake-up signalled, exactly while
+  // something waits; call with mu held.
   void SyncFdLocked();
 
   // Takes every queued message for `window` (all of them when null) out of the queues:
@@ -53,6 +63,9 @@ struct LoopState {
 
   const std::thread::id owner;
   int efd = -1;
+  // The backend's own wake-up (Windows: a message-only window and an event); null where
+  // there is none. Its members are guarded by mu.
+  std::unique_ptr<NativeLoop, NativeLoopDeleter> native;
 
   mutable std::mutex mu;
   std::condition_variable ready;  // the owner thread sleeps on it in RunUntil
@@ -79,6 +92,16 @@ int OpenWaitFd();
 void CloseWaitFd(int fd);
 // Makes fd readable (signalled) or not; false when that failed and the state is unchanged.
 bool SetWaitFd(int fd, bool signalled);
+
+// The backend's side of each loop: opened on the owner thread when the loop starts (null
+// where the backend needs nothing), ended there when the loop ends, freed with the loop.
+NativeLoop* OpenNativeLoop(LoopState& loop);
+void EndNativeLoop(LoopState& loop);
+// Tells the backend whether work is waiting; call with mu held, from any thread.
+void SignalNativeLoop(NativeLoop& native, bool signalled);
+// Owner thread, mu not held: sleeps until work is queued or a Wake is pending (true) or the
+// deadline passes (false). Windows also dispatches its own messages meanwhile.
+bool WaitForWork(LoopState& loop, std::chrono::steady_clock::time_point deadline);
 
 // Calls the window's handler for msg on the owner thread; 0 when there is none.
 LRESULT CallHandler(WindowState& window, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "platform/thread_object.h"
 
 namespace kdx {
 namespace {
@@ -318,8 +319,7 @@ void FieldRecord::Absorb(const Fields& in) {
 // the memory they need. It keeps its memory for the next record decoded on the thread, up to
 // the size of a large record.
 FieldRecord::Fields& FieldRecord::DecodeScratch() {
-  thread_local Fields scratch;
-  return scratch;
+  return ThreadObject<Fields>([] { return Fields(); });
 }
 
 int FieldRecord::Decode(const unsigned char* bytes, int start, int length) {

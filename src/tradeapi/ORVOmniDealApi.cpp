@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/class_factory.h"
+#include "platform/thread_object.h"
 
 namespace kdx {
 namespace {
@@ -22,7 +23,7 @@ struct Releaser {
 };
 
 void ReleaseLater(std::shared_ptr<IDispatch> component) {
-  thread_local Releaser releaser;
+  auto& releaser = ThreadObject<Releaser>([] { return Releaser(); });
   auto* box = new std::shared_ptr<IDispatch>(std::move(component));
   releaser.window.Handle().PostMessage(kReleaseComponent, reinterpret_cast<WPARAM>(box), 0, [box] { delete box; });
 }

@@ -5,14 +5,14 @@
 
 #include "platform/codepage.h"
 #include "platform/message_window.h"
+#include "platform/thread_object.h"
 #include "ui/ConfirmView.h"
 
 namespace kdx {
 namespace {
 
 std::shared_ptr<ConfirmPresenter>& CurrentPresenter() {
-  thread_local std::shared_ptr<ConfirmPresenter> presenter = std::make_shared<ScriptedConfirmPresenter>();
-  return presenter;
+  return ThreadObject<std::shared_ptr<ConfirmPresenter>>([] { return std::make_shared<ScriptedConfirmPresenter>(); });
 }
 
 bool IsWide(char32_t c) {
