@@ -4,8 +4,8 @@
 
 # Platform sources that are the Linux backend of a header, replaced by src/platform/win32/,
 # and those with no Win32 backend yet (left out of this library and its tests).
-set(KDX_LINUX_BACKEND codepage_iconv loop_native profile_file system)
-set(KDX_NO_WIN32_BACKEND class_factory http_client paint registry terminal_input window)
+set(KDX_LINUX_BACKEND codepage_iconv loop_native message_box_native profile_file registry system)
+set(KDX_NO_WIN32_BACKEND class_factory http_client paint terminal_input window)
 
 file(GLOB KDX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/*.cpp)
 foreach(name ${KDX_LINUX_BACKEND} ${KDX_NO_WIN32_BACKEND})
@@ -40,7 +40,8 @@ target_compile_options(kdxtestcommon PUBLIC "SHELL:-include ${KDX_TEST_COMPAT}/c
 target_link_libraries(kdxtestcommon PUBLIC kdxbridge GTest::gtest)
 
 # The test folders that build for Windows, the files left out of them (they test pieces
-# without a Win32 backend yet), and the tests that check Linux-only behaviour.
+# without a Win32 backend yet, or the Linux registry file), and the tests that check
+# Linux-only behaviour.
 set(KDX_WINDOWS_TEST_UNITS platform record)
 set(KDX_WINDOWS_TEST_EXCLUDED platform/dispatch_test.cpp platform/paint_test.cpp platform/registry_test.cpp
     platform/registry_threads_test.cpp platform/window_test.cpp)

@@ -62,6 +62,15 @@ class ScriptedMessageBoxPresenter : public MessageBoxPresenter {
   std::vector<MessageBoxRequest> shown_;
 };
 
+// The system's own message box. On Windows a real MessageBoxW, modal to the calling thread's
+// windows (owner is not used yet); a box the system cannot show answers with its declining
+// button (IDNO, IDCANCEL; IDOK for MB_OK), never as if confirmed. Linux has no system box
+// to call: there it answers IDOK at once, as the default presenter does, and shows nothing.
+class NativeMessageBoxPresenter : public MessageBoxPresenter {
+ public:
+  int Show(WindowHandle owner, const MessageBoxRequest& request) override;
+};
+
 // The presenter used by MessageBoxW on this thread; a ScriptedMessageBoxPresenter answering
 // IDOK until one is set. Returns the previous one.
 std::shared_ptr<MessageBoxPresenter> SetMessageBoxPresenter(std::shared_ptr<MessageBoxPresenter> presenter);

@@ -107,8 +107,6 @@ bool ReadEach(int fd, Sink&& sink) {
   }
 }
 
-bool IsPlainKeyName(std::u16string_view name) { return !name.empty() && name.find(u'\\') == std::u16string_view::npos; }
-
 // Every missing folder on the way is made private: nobody else may plant names in it.
 bool MakeFolders(const fs::path& folder) {
   fs::path partial;
@@ -385,20 +383,5 @@ Registry& ClassesRoot() {
 }
 
 void SetRegistryFile(fs::path file) { ClassesRoot().SetFile(std::move(file)); }
-
-HRESULT CLSIDFromProgID(std::u16string_view progId, CLSID* out) {
-  if (!out) return E_POINTER;
-  *out = CLSID{};
-  if (!IsPlainKeyName(progId)) return CO_E_CLASSSTRING;
-  Registry& root = ClassesRoot();
-  auto text = root.GetValue(std::u16string(progId) + u"\\CLSID", u"");
-  if (!text) return FAILED(root.ReadResult()) ? REGDB_E_READREGDB : CO_E_CLASSSTRING;
-  auto clsid = GUID::Parse(*text);
-  if (!clsid) return CO_E_CLASSSTRING;
-  *out = *clsid;
-  return S_OK;
-}
-
-std::u16string StringFromCLSID(const CLSID& clsid) { return clsid.ToString(); }
 
 }  // namespace kdx

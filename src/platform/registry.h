@@ -35,6 +35,14 @@
 // file (not a link), each owned by the effective user or root and writable by neither group
 // nor others. Anything else reads as unreadable (REGDB_E_READREGDB, nothing from it used)
 // and is never written over (REGDB_E_WRITEREGDB). Folders the registry creates are 0700.
+//
+// On Windows the registry is the system's own HKEY_CLASSES_ROOT, and everything above about
+// the file applies to Linux only: a Registry remembers the file it is given but does not use
+// it, and DefaultRegistryFile() is empty. There, too, keys, value names and data are text
+// (REG_DWORD values read as decimal text, binary ones as missing); names holding a NUL are
+// E_INVALIDARG, since the system would cut them short; DeleteTrees deletes key by key, so a
+// failure part-way leaves the keys before it deleted; and ReadResult() tells whether the
+// latest read was refused (REGDB_E_READREGDB) rather than the key or value simply missing.
 #pragma once
 
 #include <filesystem>
@@ -83,9 +91,9 @@ class Registry {
   std::unique_ptr<Impl> impl_;
 };
 
-// $KDX_REGISTRY if set, else $XDG_DATA_HOME/kdx-bridge/registry (when absolute), else
+// On Linux: $KDX_REGISTRY if set, else $XDG_DATA_HOME/kdx-bridge/registry (when absolute), else
 // $HOME/.local/share/kdx-bridge/registry, else kdx-bridge-<euid>/registry in the temporary
-// folder.
+// folder. Empty on Windows.
 std::filesystem::path DefaultRegistryFile();
 
 // The process-wide registry, on DefaultRegistryFile() unless SetRegistryFile chose another.
