@@ -4,7 +4,7 @@
 
 # Platform sources that are the Linux backend of a header, replaced by src/platform/win32/,
 # and those with no Win32 backend yet (left out of this library and its tests).
-set(KDX_LINUX_BACKEND codepage_iconv loop_native message_box_native profile_file registry system)
+set(KDX_LINUX_BACKEND codepage_iconv loop_native message_box_native profile_file registry system_posix)
 set(KDX_NO_WIN32_BACKEND class_factory http_client paint terminal_input window)
 
 file(GLOB KDX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/*.cpp)

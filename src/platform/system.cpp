@@ -1,13 +1,8 @@
 #include "platform/system.h"
 
-#include <string.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <ctime>
 #include <mutex>
 
-#include "platform/codepage.h"
+#include "platform/system_native.h"
 
 namespace kdx {
 namespace {
@@ -23,19 +18,6 @@ Overrides& TheOverrides() {
   return overrides;
 }
 
-std::u16string ExecutablePath() {
-  std::string buffer(256, '\0');
-  for (;;) {
-    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return {};
-    if (static_cast<std::size_t>(n) < buffer.size()) {
-      buffer.resize(static_cast<std::size_t>(n));
-      return MultiByteToWide(CP_UTF8, buffer);
-    }
-    buffer.resize(buffer.size() * 2);  // possibly cut: try again with more room
-  }
-}
-
 }  // namespace
 
 void GetLocalTime(SYSTEMTIME* time) {
@@ -48,16 +30,7 @@ void GetLocalTime(SYSTEMTIME* time) {
       return;
     }
   }
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t seconds = system_clock::to_time_t(now);
-  std::tm tm{};
-  localtime_r(&seconds, &tm);
-  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  *time = SYSTEMTIME{static_cast<WORD>(tm.tm_year + 1900), static_cast<WORD>(tm.tm_mon + 1),
-                     static_cast<WORD>(tm.tm_wday),         static_cast<WORD>(tm.tm_mday),
-                     static_cast<WORD>(tm.tm_hour),         static_cast<WORD>(tm.tm_min),
-                     static_cast<WORD>(tm.tm_sec),          static_cast<WORD>(ms < 0 ? ms + 1000 : ms)};
+  native::LocalTime(time);
 }
 
 void SetLocalTimeOverride(std::optional<SYSTEMTIME> time) {
@@ -72,7 +45,7 @@ std::u16string GetModuleFileName() {
     std::lock_guard lock(o.mutex);
     if (o.moduleFileName) return *o.moduleFileName;
   }
-  return ExecutablePath();
+  return native::ExecutablePath();
 }
 
 void SetModuleFileNameOverride(std::optional<std::u16string> path) {
@@ -90,11 +63,9 @@ std::u16string ModuleDirectory() {
     overridden = o.moduleFileName.has_value();
     if (overridden) path = *o.moduleFileName;
   }
-  if (!overridden) path = ExecutablePath();
-  const auto cut = path.find_last_of(overridden ? std::u16string_view(u"/\\") : std::u16string_view(u"/"));
+  if (!overridden) path = native::ExecutablePath();
+  const auto cut = path.find_last_of(overridden ? std::u16string_view(u"/\\") : native::PathSeparators());
   return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
 }
-
-void SecureZero(void* data, std::size_t size) { explicit_bzero(data, size); }
 
 }  // namespace kdx

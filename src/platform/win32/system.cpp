@@ -1,24 +1,8 @@
 #include "platform/win32/win32.h"
 
-#include <mutex>
-
-#include "platform/system.h"
+#include "platform/system_native.h"
 
 namespace kdx {
-namespace {
-
-struct Overrides {
-  std::mutex mutex;
-  std::optional<SYSTEMTIME> time;
-  std::optional<std::u16string> moduleFileName;
-};
-
-Overrides& TheOverrides() {
-  static Overrides overrides;
-  return overrides;
-}
-
-}  // namespace
 
 // GetModuleFileNameW cuts a long path silently (it returns the buffer size), so the buffer
 // grows until the whole path fits.
@@ -37,49 +21,17 @@ std::u16string win32::ExecutablePath() {
   }
 }
 
-void GetLocalTime(SYSTEMTIME* time) {
-  if (!time) return;
-  {
-    auto& o = TheOverrides();
-    std::lock_guard lock(o.mutex);
-    if (o.time) {
-      *time = *o.time;
-      return;
-    }
-  }
+void native::LocalTime(SYSTEMTIME* time) {
   ::SYSTEMTIME now;
   ::GetLocalTime(&now);
   *time = SYSTEMTIME{now.wYear, now.wMonth, now.wDayOfWeek, now.wDay,
                      now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
-void SetLocalTimeOverride(std::optional<SYSTEMTIME> time) {
-  auto& o = TheOverrides();
-  std::lock_guard lock(o.mutex);
-  o.time = time;
-}
+std::u16string native::ExecutablePath() { return win32::ExecutablePath(); }
 
-std::u16string GetModuleFileName() {
-  {
-    auto& o = TheOverrides();
-    std::lock_guard lock(o.mutex);
-    if (o.moduleFileName) return *o.moduleFileName;
-  }
-  return win32::ExecutablePath();
-}
-
-void SetModuleFileNameOverride(std::optional<std::u16string> path) {
-  auto& o = TheOverrides();
-  std::lock_guard lock(o.mutex);
-  o.moduleFileName = std::move(path);
-}
-
-// Windows paths take either separator, the real one as much as an override.
-std::u16string ModuleDirectory() {
-  const std::u16string path = GetModuleFileName();
-  const auto cut = path.find_last_of(u"/\\");
-  return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
-}
+// Windows paths take either separator.
+std::u16string_view native::PathSeparators() { return u"/\\"; }
 
 void SecureZero(void* data, std::size_t size) { SecureZeroMemory(data, size); }
 
