@@ -4,18 +4,78 @@
 
 # Platform sources that are the Linux backend of a header, replaced by src/platform/win32/,
 # and those with no Win32 backend yet (left out of this library and its tests).
-set(KDX_LINUX_BACKEND codepage_iconv loop_native message_box_native profile_file registry system_posix)
-set(KDX_NO_WIN32_BACKEND class_factory http_client paint terminal_input window)
+set(KDX_LINUX_BACKEND class_factory_posix codepage_iconv loop_native message_box_native profile_file registry
+    system_posix)
+set(KDX_NO_WIN32_BACKEND http_client paint terminal_input window)
 
 file(GLOB KDX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/*.cpp)
 foreach(name ${KDX_LINUX_BACKEND} ${KDX_NO_WIN32_BACKEND})
   list(REMOVE_ITEM KDX_SOURCES ${PROJECT_SOURCE_DIR}/src/platform/${name}.cpp)
 endforeach()
 file(GLOB KDX_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
+# A COM server's exports belong to each DLL itself, not to programs that link the library.
+set(KDX_COM_EXPORTS ${PROJECT_SOURCE_DIR}/src/platform/win32/com_exports.cpp)
+list(REMOVE_ITEM KDX_WIN32_SOURCES ${KDX_COM_EXPORTS})
 
 add_library(kdxbridge STATIC ${KDX_SOURCES} ${KDX_WIN32_SOURCES})
 target_include_directories(kdxbridge PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(kdxbridge PUBLIC Threads::Threads)
+target_link_libraries(kdxbridge PUBLIC Threads::Threads ole32 oleaut32 uuid)
+
+# The simulated trade-API component (its web services stay on the Linux side).
+file(GLOB KDX_SIM_COMPONENT CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/sim/*.cpp)
+list(REMOVE_ITEM KDX_SIM_COMPONENT ${PROJECT_SOURCE_DIR}/sim/SimWebServices.cpp
+     ${PROJECT_SOURCE_DIR}/sim/SimWebBodies.cpp)
+add_library(kdxsim_component STATIC ${KDX_SIM_COMPONENT})
+target_include_directories(kdxsim_component PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(kdxsim_component PUBLIC kdxbridge)
+
+# The COM DLLs. The type library is compiled from the project's IDL by Wine's widl (mingw's
+# own cannot write type libraries), with the automation types and stdole2.tlb it imports.
+enable_language(RC)
+find_program(KDX_WIDL NAMES widl-stable REQUIRED)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KDX_WIDL_ARCH --win64)
+  set(KDX_STDCALL_ARGS "" "" "" "")
+else()
+  set(KDX_WIDL_ARCH --win32)
+  set(KDX_STDCALL_ARGS "@12" "@0" "@0" "@0")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/kdxbridge_tlb.idl
+     "import \"oaidl.idl\";\n#define STDOLE_TLB \"stdole2.tlb\"\n#include \"ORV_Velmar_KDX.idl\"\n")
+set(KDX_TLB ${PROJECT_BINARY_DIR}/kdxbridge.tlb)
+add_custom_command(OUTPUT ${KDX_TLB}
+                   COMMAND ${KDX_WIDL} -t ${KDX_WIDL_ARCH} -I ${PROJECT_SOURCE_DIR}/src/resources -o ${KDX_TLB}
+                           ${PROJECT_BINARY_DIR}/kdxbridge_tlb.idl
+                   DEPENDS ${PROJECT_SOURCE_DIR}/src/resources/ORV_Velmar_KDX.idl
+                   COMMENT "Compiling the type library")
+
+# target, and the DLL's file name; source: its own file (what it serves); extra: resources
+# beyond the version information.
+function(kdx_com_dll name output description source extra)
+  set(KDX_DLL_NAME ${output})
+  set(KDX_DLL_DESCRIPTION "${description}")
+  set(KDX_RC_EXTRA "${extra}")
+  configure_file(${PROJECT_SOURCE_DIR}/windows/module.rc.in ${PROJECT_BINARY_DIR}/${name}.rc @ONLY)
+  list(GET KDX_STDCALL_ARGS 0 get)
+  list(GET KDX_STDCALL_ARGS 1 unload)
+  list(GET KDX_STDCALL_ARGS 2 reg)
+  list(GET KDX_STDCALL_ARGS 3 unreg)
+  file(WRITE ${PROJECT_BINARY_DIR}/${name}.def
+       "EXPORTS\n  DllGetClassObject=KdxComGetClassObject${get} PRIVATE\n"
+       "  DllCanUnloadNow=KdxComCanUnloadNow${unload} PRIVATE\n"
+       "  DllRegisterServer=KdxComRegisterServer${reg} PRIVATE\n"
+       "  DllUnregisterServer=KdxComUnregisterServer${unreg} PRIVATE\n")
+  add_library(${name} SHARED ${source} ${KDX_COM_EXPORTS} ${PROJECT_BINARY_DIR}/${name}.rc
+              ${PROJECT_BINARY_DIR}/${name}.def)
+  set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${output})
+endfunction()
+
+kdx_com_dll(kdxbridge_dll kdxbridge "ORV_Velmar_KDX ActiveX Control module" ${PROJECT_SOURCE_DIR}/windows/kdxbridge_dll.cpp
+            "1 TYPELIB \"${KDX_TLB}\"\n1 BITMAP \"${PROJECT_SOURCE_DIR}/windows/toolbox.bmp\"")
+set_source_files_properties(${PROJECT_BINARY_DIR}/kdxbridge_dll.rc PROPERTIES OBJECT_DEPENDS ${KDX_TLB})
+target_link_libraries(kdxbridge_dll PRIVATE kdxbridge)
+kdx_com_dll(kdxsim_dll kdxsim "Simulated trade-API component" ${PROJECT_SOURCE_DIR}/windows/kdxsim_dll.cpp "")
+target_link_libraries(kdxsim_dll PRIVATE kdxsim_component)
 
 if(NOT KDX_TESTS)
   return()
@@ -86,3 +146,30 @@ foreach(unit ${KDX_WINDOWS_TEST_UNITS})
                          FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\];wine-run: exit status")
   endforeach()
 endforeach()
+
+# The COM DLLs under Wine, as a Windows developer meets them: registered with regsvr32, then
+# driven by name from a script host, and sited on a form by a container program that knows
+# only their registration, the interface identifiers and the DISPIDs.
+set(KDX_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run ${KDX_WINE_PREFIX})
+foreach(dll kdxsim kdxbridge)
+  add_test(NAME regsvr32_${dll} COMMAND ${KDX_WINE_RUN} regsvr32 Z:$<TARGET_FILE:${dll}_dll>)
+  add_test(NAME unregister_${dll} COMMAND ${KDX_WINE_RUN} regsvr32 /u Z:$<TARGET_FILE:${dll}_dll>)
+  set_tests_properties(regsvr32_${dll} PROPERTIES FIXTURES_SETUP com LABELS windows
+                       PASS_REGULAR_EXPRESSION "Successfully registered")
+  set_tests_properties(unregister_${dll} PROPERTIES FIXTURES_CLEANUP com LABELS windows
+                       PASS_REGULAR_EXPRESSION "Successfully unregistered")
+endforeach()
+
+add_test(NAME com_script_session
+         COMMAND ${KDX_WINE_RUN} cscript //nologo Z:${PROJECT_SOURCE_DIR}/tests/windows/session.vbs
+                 Z:${PROJECT_SOURCE_DIR}/tests/windows/session.ini)
+set_tests_properties(com_script_session PROPERTIES FIXTURES_REQUIRED com LABELS windows TIMEOUT 120
+                     PASS_REGULAR_EXPRESSION "session: ok" FAIL_REGULAR_EXPRESSION "FAIL;wine-run: exit status")
+
+add_executable(test_com_container ${PROJECT_SOURCE_DIR}/tests/windows/com_container.cpp)
+target_link_libraries(test_com_container PRIVATE GTest::gtest GTest::gtest_main ole32 oleaut32 uuid)
+add_dependencies(test_com_container kdxbridge_dll kdxsim_dll)
+add_test(NAME test_com_container COMMAND test_com_container --gtest_brief=1)
+set_tests_properties(test_com_container PROPERTIES FIXTURES_REQUIRED com LABELS windows TIMEOUT 120
+                     PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9][0-9]* test"
+                     FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\];wine-run: exit status")

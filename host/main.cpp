@@ -34,6 +34,7 @@ constexpr Command kCommands[] = {
      "print the record lines of a reply body (FILE or standard input; one byte per character) as fields", DecodeCommand},
     {"encode-sample", "encode-sample [--fuzz-seeds DIR]", "", EncodeSampleCommand},
     {"interface", "interface", "", InterfaceCommand},
+    {"serve-web", "serve-web", "", ServeWebCommand},
 };
 
 void PrintHelp(std::ostream& out) {

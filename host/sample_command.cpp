@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <string>
 #include <ostream>
 #include <string_view>
 #include <utility>
@@ -123,6 +125,23 @@ int EncodeSampleCommand(const std::vector<std::string>& args, std::ostream& out,
   if (args.size() == 2 && args[0] == "--fuzz-seeds") return WriteFuzzSeeds(args[1], err);
   err << "usage: kdx-host encode-sample [--fuzz-seeds DIR]\n";
   return 2;
+}
+
+int ServeWebCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty()) {
+    err << "usage: kdx-host serve-web\n";
+    return 2;
+  }
+  sim::SimWebServices web;
+  if (web.Port() == 0) {
+    err << "kdx-host: the simulated web services found no port on 127.0.0.1\n";
+    return 1;
+  }
+  out << "serving " << web.Address() << std::endl;
+  std::string ignored;
+  while (std::getline(std::cin, ignored)) {
+  }
+  return 0;
 }
 
 }  // namespace kdx::host

@@ -168,4 +168,11 @@ class ConnectionPoint {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
+// How an object offers its events: the connection point of its default source interface.
+class IConnectionPointContainer {
+ public:
+  virtual ~IConnectionPointContainer() = default;
+  virtual ConnectionPoint* FindConnectionPoint() = 0;
+};
+
 }  // namespace kdx

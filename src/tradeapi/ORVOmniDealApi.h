@@ -16,13 +16,6 @@ namespace kdx {
 // The component's class; a real broker's component or the simulated one registers under it.
 inline constexpr CLSID CLSID_ORVOMNIDEALAPI{0xDE6D3E3F, 0x9EAB, 0x43E2, {0xBD, 0x61, 0x7C, 0x5E, 0x85, 0xFD, 0xF2, 0x72}};
 
-// How a hosted component offers its events: the default source interface's connection point.
-class IConnectionPointContainer {
- public:
-  virtual ~IConnectionPointContainer() = default;
-  virtual ConnectionPoint* FindConnectionPoint() = 0;
-};
-
 // The component's DISPIDs.
 namespace omnideal {
 inline constexpr DISPID TWOrderPrefix = 1, UseCA = 5, CAPath = 6, CAPassword = 7, OBOrderPrefix = 8, CAType = 9,

@@ -21,7 +21,7 @@ void WINAPI DeleteLoop(void* loop) { delete static_cast<MessageLoop*>(loop); }
 // emulated thread-local storage before it runs thread_local destructors, so a loop destroyed
 // that way at thread exit would work on freed memory. The slot's callback ends it instead.
 MessageLoop& MessageLoop::ForCurrentThread() {
-  static const DWORD slot = FlsAlloc(DeleteLoop);
+  static const DWORD slot = (win32::PinThisModule(), FlsAlloc(DeleteLoop));
   if (slot == FLS_OUT_OF_INDEXES) {
     thread_local MessageLoop* unfreed = new MessageLoop;  // a plain pointer: nothing runs at exit
     return *unfreed;

@@ -28,6 +28,15 @@ void native::LocalTime(SYSTEMTIME* time) {
                      now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
+void win32::PinThisModule() {
+  static const bool pinned = [] {
+    HMODULE module = nullptr;
+    return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              reinterpret_cast<LPCWSTR>(&win32::PinThisModule), &module) != 0;
+  }();
+  (void)pinned;
+}
+
 std::u16string native::ExecutablePath() { return win32::ExecutablePath(); }
 
 // Windows paths take either separator.

@@ -23,6 +23,7 @@ void WINAPI DestroyHolder(void* value) {
 }  // namespace
 
 unsigned long AllocThreadSlot() {
+  win32::PinThisModule();
   const DWORD slot = FlsAlloc(DestroyHolder);
   return slot == FLS_OUT_OF_INDEXES ? kNoThreadSlot : slot;
 }

@@ -79,4 +79,9 @@ namespace kdx::win32 {
 // The host executable's full path, however long.
 std::u16string ExecutablePath();
 
+// Keeps the module holding this code loaded for the life of the process. Called before
+// anything outlives a call into the module: per-thread callbacks (fiber-local slots) and
+// window procedures would otherwise run in an unloaded DLL at thread exit.
+void PinThisModule();
+
 }  // namespace kdx::win32
