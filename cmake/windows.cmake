@@ -4,8 +4,8 @@
 
 # Platform sources that are the Linux backend of a header, replaced by src/platform/win32/,
 # and those with no Win32 backend yet (left out of this library and its tests).
-set(KDX_LINUX_BACKEND codepage_iconv loop_native message_box_native profile_file registry system_posix)
-set(KDX_NO_WIN32_BACKEND class_factory http_client paint terminal_input window)
+set(KDX_LINUX_BACKEND codepage_iconv http_client loop_native message_box_native profile_file registry system_posix)
+set(KDX_NO_WIN32_BACKEND class_factory paint terminal_input window)
 
 file(GLOB KDX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/*.cpp)
 foreach(name ${KDX_LINUX_BACKEND} ${KDX_NO_WIN32_BACKEND})
@@ -15,7 +15,7 @@ file(GLOB KDX_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform
 
 add_library(kdxbridge STATIC ${KDX_SOURCES} ${KDX_WIN32_SOURCES})
 target_include_directories(kdxbridge PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(kdxbridge PUBLIC Threads::Threads)
+target_link_libraries(kdxbridge PUBLIC Threads::Threads wininet)
 
 if(NOT KDX_TESTS)
   return()
