@@ -176,8 +176,10 @@ BOOL InternetReadFile(InternetFile* file, void* buffer, DWORD bytesToRead, DWORD
   // Wait for what has arrived, and read only that: a full-size read would wait for the
   // whole buffer however long the server trickles it.
   SetTimeout(t.request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, std::min(t.stall, left));
-  ::DWORD n = 0;
-  if (!::InternetReadFile(t.request.get(), buffer, bytesToRead, &n) || Clock::now() > t.deadline) {
+  ::DWORD available = 0, n = 0;
+  if (!::InternetQueryDataAvailable(t.request.get(), &available, 0, 0) ||
+      (available > 0 && !::InternetReadFile(t.request.get(), buffer, std::min<::DWORD>(available, bytesToRead), &n)) ||
+      Clock::now() > t.deadline) {
     t.failed = true;
     return FALSE;
   }
