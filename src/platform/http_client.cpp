@@ -6,23 +6,18 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
 
 #include "platform/codepage.h"
+#include "platform/http_common.h"
 
 namespace kdx {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-std::atomic<int64_t> g_connectMs{HttpTimeouts{}.connect.count()};
-std::atomic<int64_t> g_stallMs{HttpTimeouts{}.stall.count()};
-std::atomic<int64_t> g_totalMs{HttpTimeouts{}.total.count()};
 
 // Global initialisation is not thread-safe in libcurl; it is done once and never undone,
 // since detached workers may still be fetching while the process ends.
@@ -65,46 +60,6 @@ class SigpipeGuard {
   bool wasPending_ = false;
 };
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return out;
-}
-
-bool IsHostChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
-}
-
-// "[scheme=][scheme://]host[:port]" into "http://host:port"; nullopt when malformed.
-std::optional<std::string> ProxyEntryTarget(std::string_view entry) {
-  if (auto sep = entry.find("://"); sep != std::string_view::npos) entry.remove_prefix(sep + 3);
-  std::string_view host = entry, port = "80";
-  if (!entry.empty() && entry.front() == '[') {  // an IPv6 literal
-    auto close = entry.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
-    host = entry.substr(0, close + 1);
-    std::string_view rest = entry.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') return std::nullopt;
-      port = rest.substr(1);
-    }
-  } else if (auto colon = entry.find(':'); colon != std::string_view::npos) {
-    host = entry.substr(0, colon);
-    port = entry.substr(colon + 1);
-    if (host.empty() || !std::all_of(host.begin(), host.end(), IsHostChar)) return std::nullopt;
-  } else if (host.empty() || !std::all_of(host.begin(), host.end(), IsHostChar)) {
-    return std::nullopt;
-  }
-  if (port.empty() || port.size() > 5 ||
-      !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return std::nullopt;
-  const int number = std::stoi(std::string(port));
-  if (number < 1 || number > 65535) return std::nullopt;
-  return "http://" + std::string(host) + ":" + std::to_string(number);
-}
-
 // The cookie jar: URL -> cookie name -> "name=value".
 struct CookieJar {
   std::mutex mu;
@@ -138,105 +93,7 @@ std::string CookieHeaderFor(const std::string& url) {
   return header;
 }
 
-// Scheme of an http or https URL with a host; empty otherwise.
-std::string HttpScheme(const std::string& url) {
-  std::string scheme;
-  CURLU* parsed = curl_url();
-  if (!parsed) return scheme;
-  char* part = nullptr;
-  if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
-      curl_url_get(parsed, CURLUPART_SCHEME, &part, 0) == CURLUE_OK) {
-    std::string s = Lower(part);
-    curl_free(part);
-    part = nullptr;
-    if ((s == "http" || s == "https") && curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK && *part)
-      scheme = s;
-    curl_free(part);
-  }
-  curl_url_cleanup(parsed);
-  return scheme;
-}
-
-void AppendEscaped(std::string& out, unsigned char c) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  out += '%';
-  out += kHex[c >> 4];
-  out += kHex[c & 15];
-}
-
-// The URL as it goes out: each run of non-ASCII characters in the ANSI code page, every byte
-// of it percent-encoded (a '?' standing for an unmappable character must not start a query);
-// blanks, control characters, DEL and '#' percent-encoded; the rest as given. nullopt when
-// the code page has no converter.
-std::optional<std::string> EscapeUrl(std::u16string_view url) {
-  std::string out;
-  for (std::size_t i = 0; i < url.size();) {
-    const char16_t c = url[i];
-    if (c < 0x80) {
-      if (c <= 0x20 || c == 0x7F || c == u'#')
-        AppendEscaped(out, static_cast<unsigned char>(c));
-      else
-        out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    std::size_t end = i;
-    while (end < url.size() && url[end] >= 0x80) ++end;
-    const auto bytes = TryWideToMultiByte(CP_ACP, url.substr(i, end - i));
-    if (!bytes) return std::nullopt;
-    for (unsigned char b : *bytes) AppendEscaped(out, b);
-    i = end;
-  }
-  return out;
-}
-
-// 1 ms to about 24 days: what libcurl's waits take, and no overflow in time arithmetic.
-int64_t TimeoutMs(milliseconds value) { return std::clamp<int64_t>(value.count(), 1, INT32_MAX); }
-
 }  // namespace
-
-void SetHttpTimeouts(const HttpTimeouts& timeouts) {
-  SetHttpTimeouts(timeouts.connect, timeouts.stall);
-  g_totalMs = TimeoutMs(timeouts.total);
-}
-
-void SetHttpTimeouts(milliseconds connect, milliseconds stall) {
-  g_connectMs = TimeoutMs(connect);
-  g_stallMs = TimeoutMs(stall);
-}
-
-HttpTimeouts GetHttpTimeouts() {
-  return {milliseconds(g_connectMs.load()), milliseconds(g_stallMs.load()), milliseconds(g_totalMs.load())};
-}
-
-std::optional<std::string> ProxyForScheme(std::u16string_view proxyList, std::string_view scheme) {
-  std::optional<std::string> generic, specific;
-  std::size_t i = 0;
-  while (i < proxyList.size()) {
-    while (i < proxyList.size() && (IsBlank(proxyList[i]) || proxyList[i] == u';')) ++i;
-    std::size_t end = i;
-    while (end < proxyList.size() && !IsBlank(proxyList[end]) && proxyList[end] != u';') ++end;
-    if (end == i) break;
-    const std::string entry = Utf16ToUtf8(proxyList.substr(i, end - i));
-    i = end;
-    std::string_view target = entry;
-    std::string entryScheme;
-    if (auto eq = target.find('='); eq != std::string_view::npos) {
-      entryScheme = Lower(target.substr(0, eq));
-      target.remove_prefix(eq + 1);
-    }
-    auto proxy = ProxyEntryTarget(target);
-    if (!proxy) return std::nullopt;
-    if (entryScheme.empty()) {
-      if (!generic) generic = std::move(proxy);
-    } else if (entryScheme == scheme && !specific) {
-      specific = std::move(proxy);
-    }
-  }
-  if (specific) return specific;
-  if (generic) return generic;
-  return std::string();
-}
 
 InternetSession::InternetSession(std::string agent, DWORD accessType, std::u16string proxyList)
     : agent_(std::move(agent)), accessType_(accessType), proxyList_(std::move(proxyList)) {}
@@ -358,10 +215,10 @@ long InternetFile::StatusCode() const {
 std::unique_ptr<InternetFile> InternetOpenUrlW(const InternetSession* session, TextView url, TextView headers,
                                                DWORD flags) {
   if (!session || !CurlReady()) return nullptr;
-  const std::optional<std::string> escaped = EscapeUrl(url.view());
+  const std::optional<std::string> escaped = http::EscapeUrl(url.view());
   if (!escaped) return nullptr;
   const std::string& target = *escaped;
-  const std::string scheme = HttpScheme(target);
+  const std::string scheme = http::HttpScheme(target);
   if (scheme.empty()) return nullptr;
 
   auto t = std::make_unique<InternetFile::Transfer>();
@@ -442,26 +299,13 @@ BOOL InternetReadFile(InternetFile* file, void* buffer, DWORD bytesToRead, DWORD
 
 BOOL InternetSetCookieW(TextView url, const char16_t* cookieName, TextView cookieData) {
   if (!CurlReady()) return FALSE;
-  std::optional<std::string> key = EscapeUrl(url.view());
-  if (!key || HttpScheme(*key).empty()) return FALSE;
-  std::string pair = Utf16ToUtf8(cookieData.view());
-  std::string name;
-  if (cookieName && *cookieName) {
-    name = Utf16ToUtf8(cookieName);
-    pair = name + "=" + pair.substr(0, pair.find(';'));
-  } else {
-    pair = pair.substr(0, pair.find(';'));
-  }
-  const auto notBlank = [](char c) { return c != ' ' && c != '\t'; };
-  pair.erase(pair.begin(), std::find_if(pair.begin(), pair.end(), notBlank));
-  pair.erase(std::find_if(pair.rbegin(), pair.rend(), notBlank).base(), pair.end());
-  if (pair.empty() || pair.front() == '=' ||
-      std::any_of(pair.begin(), pair.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
-    return FALSE;
-  if (name.empty()) name = pair.substr(0, pair.find('='));
+  std::optional<std::string> key = http::EscapeUrl(url.view());
+  if (!key || http::HttpScheme(*key).empty()) return FALSE;
+  auto cookie = http::MakeCookie(cookieName, cookieData.view());
+  if (!cookie) return FALSE;
   auto& jar = Jar();
   std::lock_guard lock(jar.mu);
-  jar.cookies[*key][name] = std::move(pair);
+  jar.cookies[*key][cookie->name] = std::move(cookie->pair);
   return TRUE;
 }
 

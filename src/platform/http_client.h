@@ -1,5 +1,6 @@
 // HTTP GET in the shape of the WinINet calls the control makes (InternetOpenW, InternetOpenUrlW,
-// InternetReadFile, InternetSetCookieW, InternetCloseHandle), on libcurl. Handles are owned
+// InternetReadFile, InternetSetCookieW, InternetCloseHandle): on libcurl (http_client.cpp), and
+// on WinINet itself in the Windows build (win32/http_client.cpp). Handles are owned
 // objects, so closing is a reset and an early return cannot leak one.
 //
 // What matches WinINet: the user agent; a named proxy list ("http=http://host:port", entries
@@ -9,7 +10,13 @@
 // no-cache" and "Pragma: no-cache"); any HTTP status opens, so an error page is a body; reads
 // of up to the caller's size, ending with a successful read of 0 bytes.
 //
-// Where it differs:
+// Where it differs (the libcurl backend, unless said otherwise):
+// - On WinINet: the URL, proxy list and cookie are checked as below before WinINet sees them;
+//   the system's settings are the system's proxy settings; the flags go through as WinINet's
+//   own (certificate dates ignored included); a 300 response is not followed; cookies live in
+//   WinINet's jar, scoped by host and path rather than by the exact URL. Time-outs: connect
+//   and stall are WinINet's connect and receive time-outs (Wine ignores the receive one), the
+//   deadline is checked between reads. A body shorter than its Content-Length fails the read.
 // - Time-outs: a connect time-out, a stall time-out (no byte for that long) and an overall
 //   deadline (open plus the whole body) end a request, so a server that never answers, or
 //   trickles, cannot hold a thread forever. Process-wide, settable.

@@ -44,12 +44,18 @@ CString U(const std::string& text) { return CString::FromUtf8(text); }
 // per pace), then closes the connection, or, with holdOpen, keeps it open and silent until the
 // server goes.
 class RawHttpServer {
+  using Socket = decltype(socket(0, 0, 0));  // a SOCKET on Windows
+
  public:
   explicit RawHttpServer(std::string response, bool holdOpen = false, std::chrono::milliseconds pace = {})
       : thread_(&RawHttpServer::Serve, this, std::move(response), holdOpen, pace) {}
   ~RawHttpServer() {
-    shutdown(listenFd_, SHUT_RDWR);  // ends the accept
+    stopping_ = true;
+    const Socket wake = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // ends the accept
+    const sockaddr_in addr = Loopback(port_);
+    connect(wake, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
     thread_.join();
+    close(wake);
     close(listenFd_);
   }
   std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
@@ -61,8 +67,12 @@ class RawHttpServer {
  private:
   void Serve(std::string response, bool holdOpen, std::chrono::milliseconds pace) {
     const std::size_t paced = pace.count() > 0 ? response.find("\r\n\r\n") + 4 : response.size();  // the head at once
-    std::vector<int> held;
-    for (int fd; (fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+    std::vector<Socket> held;
+    for (Socket fd; (fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC)) != static_cast<Socket>(-1);) {
+      if (stopping_) {
+        close(fd);
+        break;
+      }
       std::string head;
       char buffer[4096];
       for (ssize_t n; head.find("\r\n\r\n") == std::string::npos && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
@@ -77,11 +87,18 @@ class RawHttpServer {
       }
       holdOpen ? held.push_back(fd) : void(close(fd));
     }
-    for (int fd : held) close(fd);
+    for (Socket fd : held) close(fd);
   }
-  static int Listen(uint16_t& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  static sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+  }
+  static Socket Listen(uint16_t& port) {
+    const Socket fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr = Loopback(0);
     socklen_t len = sizeof addr;
     bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
     listen(fd, 64);
@@ -91,7 +108,8 @@ class RawHttpServer {
   }
 
   uint16_t port_ = 0;  // before listenFd_, which sets it, and thread_, which uses it
-  int listenFd_ = Listen(port_);
+  Socket listenFd_ = Listen(port_);
+  std::atomic<bool> stopping_{false};
   mutable std::mutex mu_;
   std::vector<std::string> requests_;
   std::thread thread_;
@@ -170,7 +188,7 @@ TEST(HttpFetches, TellEveryOutcomeOnce) {
       {kOk + "Content-Length: 0\r\n\r\n", 1, {}, kFetchNoData}, {kOk + "Connection: close\r\n\r\nhello", 1, "hello"},
       {"HTTP/1.1 400 Bad Request\r\nContent-Length: 4\r\n\r\ngone", 1, "gone", kFetchUrlNotOpened},
       {"HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 2\r\n\r\nok", 1, "ok"},
-      {"HTTP/1.1 300 Moved\r\nLocation: " + moved.Url("/") + "\r\n\r\n", 1, "ok", kFetchUrlNotOpened},
+      {"HTTP/1.1 301 Moved\r\nLocation: " + moved.Url("/") + "\r\n\r\n", 1, "ok", kFetchUrlNotOpened},
       {kOk + "Content-Length: 10\r\n\r\nhel", 1, {}, kFetchIncomplete, true},  // stalls
       // Each byte well within the stall time-out, the whole longer than it: no stall.
       {kOk + "Content-Length: 8\r\n\r\nsteadily", 1, "steadily", 0, false, u"", u"", SIZE_MAX, SIZE_MAX, 80ms},
