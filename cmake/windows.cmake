@@ -175,16 +175,24 @@ foreach(dll kdxsim kdxbridge)
                        PASS_REGULAR_EXPRESSION "Successfully unregistered")
 endforeach()
 
+# The simulated web services are the Linux kdx-host's, on loopback (KDX_LINUX_HOST: its path).
+set(KDX_LINUX_HOST "" CACHE FILEPATH "The Linux kdx-host, to serve the simulated web services")
+set(KDX_WITH_WEB ${PROJECT_SOURCE_DIR}/tests/windows/with-web-services ${KDX_LINUX_HOST})
 add_test(NAME com_script_session
-         COMMAND ${KDX_WINE_RUN} cscript //nologo Z:${PROJECT_SOURCE_DIR}/tests/windows/session.vbs
-                 Z:${PROJECT_SOURCE_DIR}/tests/windows/session.ini)
+         COMMAND ${KDX_WITH_WEB} ${PROJECT_BINARY_DIR}/com-tests/script.ini
+                 ${KDX_WINE_RUN} cscript //nologo Z:${PROJECT_SOURCE_DIR}/tests/windows/session.vbs @PROFILE@)
 set_tests_properties(com_script_session PROPERTIES FIXTURES_REQUIRED com LABELS windows TIMEOUT 120
                      PASS_REGULAR_EXPRESSION "session: ok" FAIL_REGULAR_EXPRESSION "FAIL;wine-run: exit status")
 
 add_executable(test_com_container ${PROJECT_SOURCE_DIR}/tests/windows/com_container.cpp)
 target_link_libraries(test_com_container PRIVATE GTest::gtest GTest::gtest_main ole32 oleaut32 uuid)
 add_dependencies(test_com_container kdxbridge_dll kdxsim_dll)
-add_test(NAME test_com_container COMMAND test_com_container --gtest_brief=1)
+add_test(NAME test_com_container
+         COMMAND ${KDX_WITH_WEB} ${PROJECT_BINARY_DIR}/com-tests/container.ini
+                 ${KDX_WINE_RUN} $<TARGET_FILE:test_com_container> --gtest_brief=1)
+if(NOT KDX_LINUX_HOST)
+  set_tests_properties(com_script_session test_com_container PROPERTIES DISABLED TRUE)
+endif()
 set_tests_properties(test_com_container PROPERTIES FIXTURES_REQUIRED com LABELS windows TIMEOUT 120
                      PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [1-9][0-9]* test"
                      FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\];wine-run: exit status")

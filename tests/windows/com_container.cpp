@@ -11,7 +11,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -270,10 +271,10 @@ TEST_F(Container, TradesWhileEventsArrive) {
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
 
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  const std::wstring profile = std::wstring(folder) + L"kdx-container.ini";
-  std::ofstream(profile.c_str()) << "[Sim]\r\nRocID=KG_A123456789\r\nPassword=demo-only\r\nOrderPrompt=0\r\n";
+  // Written by the test's runner, with the simulated web services' address in it.
+  const char* profileVariable = getenv("KDX_PROFILE");
+  ASSERT_NE(profileVariable, nullptr) << "KDX_PROFILE names no log-in profile";
+  const std::wstring profile(profileVariable, profileVariable + strlen(profileVariable));
 
   EXPECT_EQ(CallLong(control_, L"Login", {Text(profile), Text(L"Sim")}), 0);
   ASSERT_TRUE(PumpUntil([&] { return sink.Saw(kLoginReady); }));
@@ -316,7 +317,6 @@ TEST_F(Container, TradesWhileEventsArrive) {
   EXPECT_EQ(point->Unadvise(cookie), S_OK);
   EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
   point->Release();
-  DeleteFileW(profile.c_str());
 }
 
 }  // namespace

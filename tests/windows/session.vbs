@@ -4,7 +4,7 @@
 '
 ' Wine's script host reports a script error nowhere (it would show a message box), so a step
 ' that fails that way just ends the script; the missing last line fails the run all the same.
-' Usage: cscript //nologo session.vbs PROFILE.ini
+' Usage: cscript //nologo session.vbs PROFILE.ini (a profile with section [Sim])
 Option Explicit
 
 Dim failures : failures = 0
