@@ -33,6 +33,9 @@ target_link_libraries(kdxsim_component PUBLIC kdxbridge)
 # own cannot write type libraries), with the automation types and stdole2.tlb it imports.
 enable_language(RC)
 find_program(KDX_WIDL NAMES widl-stable REQUIRED)
+# Wine ships stdole2.tlb with its 64-bit DLLs; a 32-bit library imports the same one by LIBID.
+find_path(KDX_STDOLE_DIR stdole2.tlb PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+          /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(KDX_WIDL_ARCH --win64)
   set(KDX_STDCALL_ARGS "" "" "" "")
@@ -44,7 +47,7 @@ file(WRITE ${PROJECT_BINARY_DIR}/kdxbridge_tlb.idl
      "import \"oaidl.idl\";\n#define STDOLE_TLB \"stdole2.tlb\"\n#include \"ORV_Velmar_KDX.idl\"\n")
 set(KDX_TLB ${PROJECT_BINARY_DIR}/kdxbridge.tlb)
 add_custom_command(OUTPUT ${KDX_TLB}
-                   COMMAND ${KDX_WIDL} -t ${KDX_WIDL_ARCH} -I ${PROJECT_SOURCE_DIR}/src/resources -o ${KDX_TLB}
+                   COMMAND ${KDX_WIDL} -t ${KDX_WIDL_ARCH} -I ${PROJECT_SOURCE_DIR}/src/resources -L ${KDX_STDOLE_DIR} -o ${KDX_TLB}
                            ${PROJECT_BINARY_DIR}/kdxbridge_tlb.idl
                    DEPENDS ${PROJECT_SOURCE_DIR}/src/resources/ORV_Velmar_KDX.idl
                    COMMENT "Compiling the type library")

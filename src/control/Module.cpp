@@ -106,7 +106,8 @@ std::u16string InterfaceKey(const TypeLibInterface& itf) { return u"Interface\\"
 std::u16string ClassKey(const ClassInfo& c) { return u"CLSID\\" + StringFromCLSID(c.clsid); }
 
 std::u16string ModuleFolder(const std::u16string& path) {
-  std::size_t slash = path.find_last_of(u'/');
+  // Windows paths separate folders with backslashes.
+  std::size_t slash = path.find_last_of(u"/\\");
   if (slash == std::u16string::npos) return u".";
   return slash == 0 ? u"/" : path.substr(0, slash);
 }

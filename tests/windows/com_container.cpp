@@ -21,6 +21,7 @@ namespace {
 
 const IID kDispatchIid = {0xC3187AB4, 0x3361, 0x4CDF, {0x9B, 0x97, 0x2D, 0xD3, 0xF9, 0xC1, 0xD6, 0x39}};
 const IID kEventsIid = {0x20FF8F24, 0xB279, 0x4B76, {0xAB, 0xFE, 0x65, 0x25, 0x02, 0x8E, 0x1A, 0x83}};
+const GUID kLibid = {0x2D0F66C4, 0x5920, 0x46A0, {0xAA, 0x11, 0x9A, 0xFC, 0xB3, 0xDD, 0xC9, 0x0B}};
 const CLSID kControlClsid = {0x4B9E9F5A, 0x36DF, 0x4463, {0x9F, 0x46, 0xA5, 0x24, 0x9E, 0x61, 0xFC, 0x7B}};
 constexpr DISPID kLoginReady = 1, kOrderStatus = 4, kFillOrder = 5, kLog = 7;
 
@@ -227,7 +228,14 @@ TEST_F(Container, SitesActivatesAndDescribesItselfAsAControl) {
   EXPECT_FALSE(IsWindow(child));
   inPlace->Release();
 
-  // The type library embedded in the DLL describes the interface and the class.
+  // The type library embedded in the DLL describes the interface and the class, and the
+  // registration leads a development tool to it.
+  ITypeLib* registered = nullptr;
+  ASSERT_EQ(LoadRegTypeLib(kLibid, 1, 0, 0x409, &registered), S_OK);
+  ITypeInfo* coclass = nullptr;
+  EXPECT_EQ(registered->GetTypeInfoOfGuid(kControlClsid, &coclass), S_OK);
+  if (coclass) coclass->Release();
+  registered->Release();
   ITypeInfo* info = nullptr;
   ASSERT_EQ(control_->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info), S_OK);
   TYPEATTR* attr = nullptr;
