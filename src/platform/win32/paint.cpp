@@ -334,8 +334,10 @@ int CDC::DrawText(const CString& text, RECT* rect, UINT format) {
   // (The header's DT_ values are GDI's.)
   ::UINT flags = DT_NOPREFIX | (format & (DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_CALCRECT | DT_WORDBREAK));
   if ((format & DT_WORDBREAK) && !(format & DT_SINGLELINE)) flags |= DT_EDITCONTROL;
+  std::u16string chars = text.str();
+  if (format & DT_SINGLELINE) std::replace_if(chars.begin(), chars.end(), [](char16_t c) { return c == u'\n' || c == u'\r'; }, u' ');
   auto draw = [&](::RECT& r, ::UINT how) {
-    return ::DrawTextW(s.dc, reinterpret_cast<LPCWSTR>(text.GetString()), text.GetLength(), &r, how);
+    return ::DrawTextW(s.dc, reinterpret_cast<LPCWSTR>(chars.c_str()), static_cast<int>(chars.size()), &r, how);
   };
   ::RECT r{rect->left, rect->top, rect->right, rect->bottom};
   int height = draw(r, flags);

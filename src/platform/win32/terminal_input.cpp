@@ -16,12 +16,12 @@ namespace {
 
 constexpr ::DWORD kPipePollMs = 50;  // anonymous pipes cannot be waited on
 
-// Waits up to `ms` for `handle` (when given) or a message for this thread, then runs what
-// came. False when the thread is quitting or the wait failed.
+// Runs the loop's work (whose wake-up message another pump may have taken), waits up to `ms`
+// for `handle` (when given) or a message for this thread, then runs what came. False when the
+// thread is quitting or the wait failed.
 bool WaitPumping(HANDLE handle, ::DWORD ms) {
-  auto& loop = MessageLoop::ForCurrentThread();
-  if (loop.RunPending()) return true;  // its wake-up may have been taken by another pump
-  const ::DWORD r = MsgWaitForMultipleObjectsEx(handle != nullptr ? 1 : 0, &handle, ms, QS_ALLINPUT,
+  const bool ran = MessageLoop::ForCurrentThread().RunPending();
+  const ::DWORD r = MsgWaitForMultipleObjectsEx(handle != nullptr ? 1 : 0, &handle, ran ? 0 : ms, QS_ALLINPUT,
                                                 MWMO_INPUTAVAILABLE);
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {

@@ -227,8 +227,10 @@ WindowEvent ModalWindow::NextEvent() {
       return event;
     }
     if (s.hwnd == nullptr || s.lost) return WindowEvent{};
-    // The loop's own work first: its wake-up message may have been taken by another pump.
-    if (loop.RunPending()) continue;
+    // The loop's own work, whose wake-up message another pump may have taken; then one
+    // Windows message, so neither starves the other.
+    loop.RunPending();
+    if (!s.events.empty() || s.hwnd == nullptr) continue;
     MSG msg;
     if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_FAILED) {
