@@ -54,20 +54,9 @@ std::wstring Wide(const std::string& utf8) {
   return std::wstring(text.begin(), text.end());
 }
 
-BITMAPINFO TopDown32(int width, int height) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // rows from the top down, as the other backend's
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = 0;  // BI_RGB
-  return info;
-}
-
 std::shared_ptr<Surface> NewSurface(int width, int height) {
   if (width <= 0 || height <= 0) return nullptr;
-  const BITMAPINFO info = TopDown32(width, height);
+  const BITMAPINFO info = detail::TopDown32(width, height);
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (bitmap == nullptr || bits == nullptr) {

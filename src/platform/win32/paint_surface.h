@@ -22,4 +22,15 @@ struct Surface {
   HBRUSH brush = nullptr;
 };
 
+// How a Surface's pixels (or their first `height` rows) are laid out, for the DIB calls.
+inline BITMAPINFO TopDown32(int width, int height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // rows from the top down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;  // and BI_RGB
+  return info;
+}
+
 }  // namespace kdx::detail

@@ -58,13 +58,8 @@ void Show(const ModalWindowState& s, HDC dc, const detail::Surface& frame) {
   const int width = std::min(s.width, frame.width), height = std::min(s.height, frame.height);
   if (width <= 0 || height <= 0) return;
   GdiFlush();
-  // The first `height` rows of a top-down bitmap, described as a bitmap of their own.
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = frame.width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  // The first `height` rows, described as a bitmap of their own.
+  const BITMAPINFO info = detail::TopDown32(frame.width, height);
   SetDIBitsToDevice(dc, 0, 0, static_cast<::DWORD>(width), static_cast<::DWORD>(height), 0, 0, 0,
                     static_cast<::UINT>(height), frame.pixels, &info, DIB_RGB_COLORS);
 }
