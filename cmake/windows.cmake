@@ -16,8 +16,8 @@ file(GLOB KDX_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform
 
 add_library(kdxbridge STATIC ${KDX_SOURCES} ${KDX_WIN32_SOURCES})
 target_include_directories(kdxbridge PUBLIC ${PROJECT_SOURCE_DIR}/src)
-# Image files are read with the Windows Imaging Component.
-target_link_libraries(kdxbridge PUBLIC Threads::Threads windowscodecs ole32 uuid)
+# Painting on GDI, windows, and image files read with the Windows Imaging Component.
+target_link_libraries(kdxbridge PUBLIC Threads::Threads gdi32 user32 windowscodecs ole32 uuid)
 
 if(NOT KDX_TESTS)
   return()
