@@ -96,7 +96,10 @@ std::optional<std::string> TerminalLineReader::NextLine() {
     if (console) {
       if (!WaitPumping(handle, INFINITE)) return std::nullopt;
       // Signalled while any input record waits, keys or not.
-      if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0 && !keys.Read(handle, pending_)) return EndOfInput();
+      if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0 && !keys.Read(handle, pending_)) {
+        if (auto line = TakeLine()) return line;  // lines ended before the Ctrl+Z come first
+        return EndOfInput();
+      }
       continue;
     }
     ::DWORD available = 1;  // a file: read, it does not block for long
