@@ -1,3 +1,4 @@
+// The painting layer on cairo and pango, with gdk-pixbuf reading image files.
 #include "platform/paint.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -56,11 +57,6 @@ using PixbufPtr = std::unique_ptr<GdkPixbuf, PixbufDeleter>;
 
 }  // namespace
 
-CBitmap::CBitmap() = default;
-CBitmap::~CBitmap() = default;
-CBitmap::CBitmap(CBitmap&&) noexcept = default;
-CBitmap& CBitmap::operator=(CBitmap&&) noexcept = default;
-
 bool CBitmap::LoadFromFile(const std::string& path) {
   surface_.reset();
   struct stat st {};
@@ -108,8 +104,6 @@ bool CBitmap::CreateCompatibleBitmap(int width, int height) {
   return surface_ != nullptr;
 }
 
-void CBitmap::DeleteObject() { surface_.reset(); }
-
 int CBitmap::Width() const { return surface_ ? cairo_image_surface_get_width(surface_->surface) : 0; }
 int CBitmap::Height() const { return surface_ ? cairo_image_surface_get_height(surface_->surface) : 0; }
 
@@ -138,9 +132,6 @@ bool CBitmap::SaveBmp(const std::string& path) const {
   return static_cast<bool>(out);
 }
 
-CBrush::CBrush() = default;
-CBrush::~CBrush() = default;
-
 bool CBrush::CreatePatternBrush(const CBitmap& bitmap) {
   DeleteObject();
   if (bitmap.IsNull()) return false;
@@ -156,29 +147,6 @@ bool CBrush::CreatePatternBrush(const CBitmap& bitmap) {
   return true;
 }
 
-bool CBrush::CreateSolidBrush(COLORREF colour) {
-  DeleteObject();
-  colour_ = colour;
-  kind_ = Kind::kSolid;
-  return true;
-}
-
-void CBrush::DeleteObject() {
-  kind_ = Kind::kNone;
-  pattern_.reset();
-}
-
-bool CPen::CreatePen(int style, int width, COLORREF colour) {
-  if (style != PS_SOLID) return false;
-  width_ = std::max(width, 1);
-  colour_ = colour;
-  created_ = true;
-  return true;
-}
-
-CFont::CFont() = default;
-CFont::~CFont() = default;
-
 bool CFont::CreatePointFont(int pointSize, const CString& faceName) {
   if (pointSize <= 0) return false;
   PangoFontDescription* desc = pango_font_description_new();
@@ -191,8 +159,6 @@ bool CFont::CreatePointFont(int pointSize, const CString& faceName) {
   pango_font_description_free(desc);
   return true;
 }
-
-void CFont::DeleteObject() { description_.clear(); }
 
 CDC::CDC() : state_(std::make_unique<detail::DCState>()) {
   defaultPen_.CreatePen(PS_SOLID, 1, 0);
@@ -232,12 +198,6 @@ void CDC::FillRect(const RECT& rect, const CBrush* brush) {
   cairo_rectangle(cr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
   cairo_fill(cr);
   cairo_restore(cr);
-}
-
-void CDC::FillSolidRect(const RECT& rect, COLORREF colour) {
-  CBrush brush;
-  brush.CreateSolidBrush(colour);
-  FillRect(rect, &brush);
 }
 
 void CDC::BitBlt(int x, int y, int width, int height, const CDC& source, int sx, int sy) {

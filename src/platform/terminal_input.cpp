@@ -1,3 +1,4 @@
+// Waiting for terminal input with poll(), beside the message loop's descriptor.
 #include "platform/terminal_input.h"
 
 #include <poll.h>
@@ -12,17 +13,7 @@ namespace kdx {
 std::optional<std::string> TerminalLineReader::NextLine() {
   auto& loop = MessageLoop::ForCurrentThread();
   for (;;) {
-    const auto newline = pending_.find('\n');
-    if (newline != std::string::npos) {
-      std::string line = discarding_ || newline > kMaxLine ? std::string() : pending_.substr(0, newline);
-      discarding_ = false;
-      pending_.erase(0, newline + 1);
-      return line;
-    }
-    if (pending_.size() > kMaxLine) {
-      discarding_ = true;
-      pending_.clear();
-    }
+    if (auto line = TakeLine()) return line;
     const int loopFd = loop.WaitFd();
     pollfd fds[2] = {{input_, POLLIN, 0}, {loopFd, POLLIN, 0}};
     // Without the loop's descriptor, look at the queue every 50 ms instead.
@@ -47,10 +38,7 @@ std::optional<std::string> TerminalLineReader::NextLine() {
     if (n > 0) {
       pending_.append(buffer, static_cast<std::size_t>(n));
     } else if (n == 0) {
-      if (pending_.empty() || discarding_) return std::nullopt;
-      std::string line;
-      line.swap(pending_);
-      return line;
+      return EndOfInput();
     } else if (errno != EINTR && errno != EAGAIN) {
       return std::nullopt;
     }

@@ -19,6 +19,11 @@ class TerminalLineReader {
   std::optional<std::string> NextLine();
 
  private:
+  // The portable part: a complete line from pending_ (over-long ones come back empty), and
+  // what the end of the input leaves.
+  std::optional<std::string> TakeLine();
+  std::optional<std::string> EndOfInput();
+
   int input_;
   std::string pending_;      // bytes read past the last line taken, for the next call
   bool discarding_ = false;  // inside an over-long line, dropping until its end

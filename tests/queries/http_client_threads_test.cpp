@@ -291,7 +291,7 @@ TEST(HttpClientRequests, SigpipeWhileLibcurlRunsIsTakenBack) {
   auto session = InternetOpenW(kHttpUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
   EXPECT_EQ(InternetOpenUrlW(session.get(), U(silent.Url("/")), u"", 0), nullptr);
   raiser.join();
-  sigset_t mask;  // and the thread's signal mask is as it was
+  sigset_t mask{};  // and the thread's signal mask is as it was
   EXPECT_TRUE(pthread_sigmask(SIG_BLOCK, nullptr, &mask) == 0 && !sigismember(&mask, SIGPIPE));
 }
 

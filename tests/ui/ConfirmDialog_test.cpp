@@ -225,7 +225,7 @@ TEST(ConfirmLayout, GrowsThirtyPixelsARow) {
 
 TEST(ConfirmLayout, LooksForSkinsInTheirFoldersInOrder) {
   const auto root = std::filesystem::temp_directory_path() / ("kdx-skin-" + std::to_string(getpid()));
-  const std::string exe = root.string();
+  const std::string exe = root.generic_string();  // the folders' separators as the candidates give them
   SetModuleFileNameOverride(CString::FromUtf8(exe + "/host.exe").str());
   const std::vector<std::string> defaults{exe + "/Images/Default/OrderPrompt/a.bmp", exe + "/Images/Default/OrderPrompt/a.bmp",
                                           exe + "/Images/OrderPrompt/a.bmp", "/skins/a.bmp"};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <locale.h>
 #include <stdlib.h>
@@ -31,6 +32,8 @@ inline char* mkdtemp(char* pattern) {
 }
 
 inline int mkdir(const char* path, int) { return _mkdir(path); }
+
+inline int pipe(int fds[2]) { return _pipe(fds, 65536, _O_BINARY); }
 
 inline int mkfifo(const char*, int) {
   errno = ENOSYS;
