@@ -46,10 +46,10 @@ fuzz: deps
 	$(CMAKE) --build build-fuzz -j$(JOBS) --target fuzzers
 	scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
 
-# The Windows cross build with mingw-w64: the 64-bit tree with its tests (run under Wine), the
-# 32-bit tree with the DLLs alone (this machine's Wine runs 64-bit programs only, and a 32-bit
-# one would exit 0 having run nothing), and dist/windows/{x64,x86}. The dialog's default skin
-# is drawn by the Linux build's tool, so the Linux tree is configured too.
+# The Windows cross build with mingw-w64: the 64-bit tree with all its tests, the 32-bit tree
+# with the COM tests (32-bit Wine runs them), and dist/windows/{x64,x86}. The dialog's default
+# skin is drawn by the Linux build's tool, and the Linux kdx-host serves the simulated web
+# services to the COM tests, so the Linux tree is built too.
 WINDOWS_CMAKE = $(CMAKE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 windows: deps build/build.ninja
@@ -59,16 +59,19 @@ windows: deps build/build.ninja
 	  -DKDX_LINUX_HOST=$(CURDIR)/build/host/kdx-host
 	$(CMAKE) --build build-win64 -j$(JOBS)
 	$(WINDOWS_CMAKE) -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchains/mingw-w64-i686.cmake \
-	  -DKDX_TESTS=OFF
+	  -DKDX_LINUX_HOST=$(CURDIR)/build/host/kdx-host -DKDX_WINDOWS_UNIT_TESTS=OFF
 	$(CMAKE) --build build-win32 -j$(JOBS)
 	scripts/windows-dist build dist/windows x64=build-win64 x86=build-win32
 
-# Each run starts from a fresh Wine prefix inside the build folder; the test summaries are shown.
+# Each run starts from a fresh Wine prefix inside each build folder; the test summaries are shown.
 windows-test: windows
-	rm -rf build-win64/wineprefix build-win64/wineprefix.lock build-win64/com-tests
-	cd build-win64 && { ctest $(CTEST_FLAGS) -V >ctest-wine.log 2>&1; status=$$?; \
-	  grep -E '^[0-9]+: (\[ *(PASSED|FAILED|SKIPPED) *\]|\[==========\] [0-9]+ tests|(ok|FAIL) +[A-Za-z]|session: )|tests passed|\*\*\*|Failed' ctest-wine.log; \
-	  [ $$status -eq 0 ] || echo "windows-test: failed; the whole output is in build-win64/ctest-wine.log"; exit $$status; }
+	@status=0; for tree in build-win64 build-win32; do \
+	  rm -rf $$tree/wineprefix $$tree/wineprefix.lock $$tree/com-tests; \
+	  echo "== $$tree"; \
+	  (cd $$tree && ctest $(CTEST_FLAGS) -V >ctest-wine.log 2>&1) || status=1; \
+	  grep -E '^[0-9]+: (\[ *(PASSED|FAILED|SKIPPED) *\]|\[==========\] [0-9]+ tests|(ok|FAIL) +[A-Za-z]|session: )|tests passed|\*\*\*|Failed' $$tree/ctest-wine.log; \
+	done; \
+	[ $$status -eq 0 ] || echo "windows-test: failed; the whole output is in build-win*/ctest-wine.log"; exit $$status
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz build-win64 build-win32 dist

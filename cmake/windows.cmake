@@ -121,6 +121,13 @@ set(KDX_WINDOWS_TEST_FILTER_test_platform
 set(KDX_WINDOWS_TEST_FILTER_test_queries_threads "HttpClientRequests.SigpipeWhileLibcurlRunsIsTakenBack:\
 HttpFetches.TellEveryOutcomeOnce:HttpClientRequests.SendTheUrlInTheAnsiCodePageAndItsCookies")
 
+# The 32-bit tree runs the COM tests alone: its library is the 64-bit one's, built again.
+option(KDX_WINDOWS_UNIT_TESTS "Build and run the unit test programs" ON)
+if(NOT KDX_WINDOWS_UNIT_TESTS)
+  set(KDX_WINDOWS_TEST_UNITS)
+  set_target_properties(kdxtestcommon PROPERTIES EXCLUDE_FROM_ALL TRUE)
+endif()
+
 enable_testing()
 foreach(unit ${KDX_WINDOWS_TEST_UNITS})
   set(dir ${PROJECT_SOURCE_DIR}/tests/${unit})
@@ -180,9 +187,14 @@ endforeach()
 # The simulated web services are the Linux kdx-host's, on loopback (KDX_LINUX_HOST: its path).
 set(KDX_LINUX_HOST "" CACHE FILEPATH "The Linux kdx-host, to serve the simulated web services")
 set(KDX_WITH_WEB ${PROJECT_SOURCE_DIR}/tests/windows/with-web-services ${KDX_LINUX_HOST})
+# A 32-bit client is the 32-bit script host, which finds the classes the 32-bit regsvr32 wrote.
+set(KDX_CSCRIPT cscript)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(KDX_CSCRIPT C:/windows/syswow64/cscript.exe)
+endif()
 add_test(NAME com_script_session
          COMMAND ${KDX_WITH_WEB} ${PROJECT_BINARY_DIR}/com-tests/script.ini
-                 ${KDX_WINE_RUN} cscript //nologo Z:${PROJECT_SOURCE_DIR}/tests/windows/session.vbs @PROFILE@)
+                 ${KDX_WINE_RUN} ${KDX_CSCRIPT} //nologo Z:${PROJECT_SOURCE_DIR}/tests/windows/session.vbs @PROFILE@)
 set_tests_properties(com_script_session PROPERTIES FIXTURES_REQUIRED com LABELS windows TIMEOUT 120
                      PASS_REGULAR_EXPRESSION "session: ok" FAIL_REGULAR_EXPRESSION "FAIL;wine-run: exit status")
 

@@ -12,6 +12,20 @@ namespace {
 
 static_assert(sizeof(::GUID) == sizeof(kdx::GUID));
 
+// Arrays of VARIANTs may hold arrays in turn; a caller's value nested deeper than any order
+// or report needs is refused rather than converted on an ever deeper stack.
+constexpr int kMaxArrayNesting = 16;
+thread_local int t_arrayNesting = 0;
+
+class NestingGuard {
+ public:
+  NestingGuard() { ++t_arrayNesting; }
+  ~NestingGuard() { --t_arrayNesting; }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+  bool TooDeep() const { return t_arrayNesting > kMaxArrayNesting; }
+};
+
 // Element types both sides' arrays hold, with the same element size.
 bool IsArrayElementType(VARTYPE vt) {
   switch (vt) {
@@ -24,6 +38,8 @@ bool IsArrayElementType(VARTYPE vt) {
 }
 
 ::HRESULT ArrayToCom(kdx::SAFEARRAY* in, ::VARIANT* out) {
+  const NestingGuard nesting;
+  if (nesting.TooDeep()) return kdx::DISP_E_TYPEMISMATCH;
   VARTYPE vt = kdx::VT_EMPTY;
   if (in == nullptr || FAILED(kdx::SafeArrayGetVartype(in, &vt)) || !IsArrayElementType(vt)) return kdx::DISP_E_BADVARTYPE;
   kdx::SafeArrayDataAccess access(in);
@@ -52,6 +68,8 @@ bool IsArrayElementType(VARTYPE vt) {
 }
 
 ::HRESULT ArrayFromCom(::SAFEARRAY* in, VARTYPE vt, kdx::VARIANT* out) {
+  const NestingGuard nesting;
+  if (nesting.TooDeep()) return kdx::DISP_E_TYPEMISMATCH;
   LONG lower = 0, upper = -1;
   if (in == nullptr || ::SafeArrayGetDim(in) != 1 || !IsArrayElementType(vt) ||
       FAILED(::SafeArrayGetLBound(in, 1, &lower)) || FAILED(::SafeArrayGetUBound(in, 1, &upper)))
