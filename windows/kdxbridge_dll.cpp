@@ -39,7 +39,11 @@ const com::ComClass kClasses[] = {
        UseWindowsOnThisThread();
        return CreateFromModule(CLSID_ORV_Velmar_KDX, out);
      },
-     [](BOOL lock) { return LockModule(CLSID_ORV_Velmar_KDX, lock); }},
+     [](BOOL lock) { return LockModule(CLSID_ORV_Velmar_KDX, lock); },
+     [](IDispatch& control) {
+       static_cast<CORV_Velmar_KDXCtrl&>(control).GetSafeHwnd().SendMessage(WM_PROPERTIES_VERB, 0, 0);
+       return S_OK;
+     }},
     {u"ORV_Velmar_KDX Property Page", CLSID_ORV_Velmar_KDXPropPage, IID{}, IID{}, false, 0,
      [](std::shared_ptr<IDispatch>* out) { return CreateFromModule(CLSID_ORV_Velmar_KDXPropPage, out); },
      [](BOOL lock) { return LockModule(CLSID_ORV_Velmar_KDXPropPage, lock); }},

@@ -258,6 +258,11 @@ class ComObject final : public ::IDispatch,
       case OLEIVERB_HIDE:
         if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
         return kdx::S_OK;
+      case OLEIVERB_PROPERTIES: {
+        if (!cls_->properties) return kdx::E_NOTIMPL;
+        const std::shared_ptr<kdx::IDispatch> object = object_;  // the verb's dialog pumps messages
+        return Guarded([&] { return cls_->properties(*object); });
+      }
       default:
         return OLEOBJ_S_INVALIDVERB;
     }

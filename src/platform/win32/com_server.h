@@ -26,6 +26,9 @@ struct ComClass {
   std::function<HRESULT(std::shared_ptr<IDispatch>*)> create;
   // LockServer of the class object.
   std::function<HRESULT(BOOL)> lockServer;
+  // The standard Properties verb a container sends a control (OLEIVERB_PROPERTIES); none: the
+  // verb is not offered.
+  std::function<HRESULT(IDispatch&)> properties;
 };
 
 struct ComServer {
