@@ -46,7 +46,7 @@ const com::ComClass kClasses[] = {
      }},
     {u"ORV_Velmar_KDX Property Page", CLSID_ORV_Velmar_KDXPropPage, IID{}, IID{}, false, 0,
      [](std::shared_ptr<IDispatch>* out) { return CreateFromModule(CLSID_ORV_Velmar_KDXPropPage, out); },
-     [](BOOL lock) { return LockModule(CLSID_ORV_Velmar_KDXPropPage, lock); }},
+     [](BOOL lock) { return LockModule(CLSID_ORV_Velmar_KDXPropPage, lock); }, nullptr},
 };
 
 const com::ComServer kServer{kClasses, true, [] { return DllRegisterServer(); }, [] { return DllUnregisterServer(); },

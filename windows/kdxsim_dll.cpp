@@ -62,7 +62,7 @@ const com::ComClass kClasses[] = {
        *out = std::make_shared<ServedSimApi>(std::move(config));
        return S_OK;
      },
-     nullptr},
+     nullptr, nullptr},
 };
 
 const com::ComServer kServer{kClasses, false, RegisterSim, UnregisterSim,
