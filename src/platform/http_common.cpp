@@ -189,4 +189,21 @@ std::optional<http::Cookie> http::MakeCookie(const char16_t* cookieName, std::u1
   return Cookie{std::move(name), std::move(pair)};
 }
 
+InternetSession::InternetSession(std::string agent, DWORD accessType, std::u16string proxyList)
+    : agent_(std::move(agent)), accessType_(accessType), proxyList_(std::move(proxyList)) {}
+
+std::unique_ptr<InternetSession> http::MakeSession(TextView agent, DWORD accessType, TextView proxyList,
+                                                   TextView proxyBypass) {
+  if (!proxyBypass.view().empty()) return nullptr;
+  if (accessType == INTERNET_OPEN_TYPE_PROXY) {
+    // The list must name a proxy for some scheme; which one applies is decided per URL.
+    std::u16string_view list = proxyList;
+    if (list.find_first_not_of(u" \t\r\n;") == std::u16string_view::npos || !ProxyForScheme(list, "http"))
+      return nullptr;
+  } else if (accessType != INTERNET_OPEN_TYPE_PRECONFIG && accessType != INTERNET_OPEN_TYPE_DIRECT) {
+    return nullptr;
+  }
+  return std::make_unique<InternetSession>(Utf16ToUtf8(agent.view()), accessType, std::u16string(proxyList.view()));
+}
+
 }  // namespace kdx

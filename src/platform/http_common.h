@@ -2,6 +2,7 @@
 // and cookie checks both make before handing anything to their library.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,5 +26,11 @@ struct Cookie {
   std::string name, pair;
 };
 std::optional<Cookie> MakeCookie(const char16_t* cookieName, std::u16string_view cookieData);
+
+// InternetOpenW's checks and its session, once the backend's library has started: null for a
+// bypass list, an unknown access type, or INTERNET_OPEN_TYPE_PROXY with an empty or malformed
+// list.
+std::unique_ptr<InternetSession> MakeSession(TextView agent, DWORD accessType, TextView proxyList,
+                                             TextView proxyBypass);
 
 }  // namespace kdx::http

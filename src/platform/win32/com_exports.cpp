@@ -8,25 +8,10 @@
 namespace kdx::com {
 namespace {
 
-class ClassObject final : public ::IClassFactory {
+class ClassObject final : public ComUnknown<::IClassFactory> {
  public:
-  explicit ClassObject(const ComClass& cls) : cls_(cls) { ++g_liveObjects; }
-  ~ClassObject() { --g_liveObjects; }
+  explicit ClassObject(const ComClass& cls) : cls_(cls) {}
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-    if (ppv == nullptr) return kdx::E_POINTER;
-    *ppv = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) return kdx::E_NOINTERFACE;
-    *ppv = static_cast<::IClassFactory*>(this);
-    AddRef();
-    return kdx::S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** ppv) override {
     if (ppv == nullptr) return kdx::E_POINTER;
     *ppv = nullptr;
@@ -38,7 +23,7 @@ class ClassObject final : public ::IClassFactory {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
+  bool Answers(REFIID iid) const override { return iid == IID_IClassFactory; }
   const ComClass& cls_;
 };
 

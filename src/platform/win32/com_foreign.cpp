@@ -14,26 +14,11 @@ namespace {
 class ForeignDispatch;
 
 // Advised to the foreign object's connection point; forwards each event to the owner's sinks.
-class EventSink final : public ::IDispatch {
+class EventSink final : public ComUnknown<::IDispatch> {
  public:
-  EventSink(const ::GUID& iid, kdx::ConnectionPoint* events) : iid_(iid), events_(events) { ++g_liveObjects; }
-  ~EventSink() { --g_liveObjects; }
+  EventSink(const ::GUID& iid, kdx::ConnectionPoint* events) : iid_(iid), events_(events) {}
   void Disconnect() { events_ = nullptr; }
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-    if (ppv == nullptr) return kdx::E_POINTER;
-    *ppv = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != iid_) return kdx::E_NOINTERFACE;
-    *ppv = static_cast<::IDispatch*>(this);
-    AddRef();
-    return kdx::S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return kdx::E_POINTER;
     *count = 0;
@@ -64,7 +49,7 @@ class EventSink final : public ::IDispatch {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
+  bool Answers(REFIID iid) const override { return iid == IID_IDispatch || iid == iid_; }
   ::GUID iid_;
   kdx::ConnectionPoint* events_;
 };
@@ -199,15 +184,7 @@ std::shared_ptr<kdx::IDispatch> WrapForeign(::IDispatch* object) {
 
 namespace kdx {
 
-std::u16string CurrentModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(com::ThisModule(), path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) return std::u16string(path.begin(), path.begin() + n);
-    path.resize(path.size() * 2);
-  }
-}
+std::u16string CurrentModulePath() { return win32::ModuleFileName(win32::ThisModule()); }
 
 // Servers are found as any COM client finds them; a thread that has not entered an
 // apartment yet (a host that never called CoInitialize) enters a single-threaded one, as

@@ -121,9 +121,40 @@ std::shared_ptr<kdx::IDispatch> UnwrapOwn(::IUnknown* object);
 // Creates an instance of a served class, as IClassFactory::CreateInstance does.
 ::HRESULT CreateServedObject(const ComClass& cls, REFIID iid, void** ppv);
 
-HMODULE ThisModule();
 // The module's type library (resource TYPELIB 1), loaded once; null when it has none.
 ITypeLib* ModuleTypeLib();
+
+// The reference count and QueryInterface of a COM object with one interface I, answered for
+// IUnknown and the identifiers Answers accepts; counted among the module's live objects.
+template <class I>
+class ComUnknown : public I {
+ public:
+  ComUnknown() { ++g_liveObjects; }
+  virtual ~ComUnknown() { --g_liveObjects; }
+  ComUnknown(const ComUnknown&) = delete;
+  ComUnknown& operator=(const ComUnknown&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
+    if (ppv == nullptr) return kdx::E_POINTER;
+    *ppv = nullptr;
+    if (iid != IID_IUnknown && !Answers(iid)) return kdx::E_NOINTERFACE;
+    *ppv = static_cast<I*>(this);
+    this->AddRef();
+    return kdx::S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual bool Answers(REFIID iid) const = 0;
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
 
 // Runs f and turns any C++ exception into a result: none may cross into COM.
 template <class F>

@@ -31,7 +31,7 @@ void SafeRelease(T*& p) {
 const ::GUID& OwnObjectIid() {
   static const ::GUID iid = [] {
     ::GUID g{0x6B6478A1, 0x51D4, 0x4C1E, {0, 0, 0, 0, 0, 0, 0, 0}};
-    const auto address = reinterpret_cast<uintptr_t>(ThisModule());
+    const auto address = reinterpret_cast<uintptr_t>(win32::ThisModule());
     for (int i = 0; i < 8; ++i) g.Data4[i] = static_cast<BYTE>(address >> (8 * i));
     return g;
   }();
@@ -454,14 +454,7 @@ class ComObject final : public ::IDispatch,
   }
 
   static bool RegisterWindowClass() {
-    static const bool registered = [] {
-      WNDCLASSW wc{};
-      wc.lpfnWndProc = ControlWindowProc;
-      wc.hInstance = ThisModule();
-      wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-      wc.lpszClassName = kWindowClass;
-      return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
+    static const bool registered = win32::RegisterWindowClass(kWindowClass, ControlWindowProc, true);
     return registered;
   }
 
@@ -499,7 +492,7 @@ class ComObject final : public ::IDispatch,
     }
     hwnd_ = CreateWindowExW(0, kWindowClass, reinterpret_cast<LPCWSTR>(DisplayName().c_str()),
                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, rect.left, rect.top, rect.right - rect.left,
-                            rect.bottom - rect.top, parent, nullptr, ThisModule(), nullptr);
+                            rect.bottom - rect.top, parent, nullptr, win32::ThisModule(), nullptr);
     if (hwnd_ == nullptr) {
       if (inPlace) {
         inPlace->OnInPlaceDeactivate();
@@ -620,30 +613,11 @@ STDMETHODIMP ConnectionPointImpl::Unadvise(DWORD cookie) {
 }
 
 // The one connection point, enumerated.
-class ConnectionPointEnum final : public IEnumConnectionPoints {
+class ConnectionPointEnum final : public ComUnknown<IEnumConnectionPoints> {
  public:
-  ConnectionPointEnum(ComObject& owner, ULONG position) : owner_(owner), position_(position) {
-    owner_.AddRef();
-    ++g_liveObjects;
-  }
-  ~ConnectionPointEnum() {
-    owner_.Release();
-    --g_liveObjects;
-  }
-  STDMETHODIMP QueryInterface(REFIID iid, void** ppv) override {
-    if (ppv == nullptr) return kdx::E_POINTER;
-    *ppv = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IEnumConnectionPoints) return kdx::E_NOINTERFACE;
-    *ppv = this;
-    AddRef();
-    return kdx::S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ConnectionPointEnum(ComObject& owner, ULONG position) : owner_(owner), position_(position) { owner_.AddRef(); }
+  ~ConnectionPointEnum() override { owner_.Release(); }
+
   STDMETHODIMP Next(ULONG count, ::IConnectionPoint** out, ULONG* fetched) override {
     if (out == nullptr || (count > 1 && fetched == nullptr)) return kdx::E_POINTER;
     ULONG n = 0;
@@ -671,7 +645,7 @@ class ConnectionPointEnum final : public IEnumConnectionPoints {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
+  bool Answers(REFIID iid) const override { return iid == IID_IEnumConnectionPoints; }
   ComObject& owner_;
   ULONG position_;
 };
@@ -718,32 +692,14 @@ std::atomic<const ComServer*> g_server{nullptr};
 void SetComServer(const ComServer* server) { g_server = server; }
 const ComServer* GetComServer() { return g_server; }
 
-HMODULE ThisModule() {
-  static const HMODULE module = [] {
-    HMODULE m = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &m);
-    return m;
-  }();
-  return module;
-}
-
 ITypeLib* ModuleTypeLib() {
   static ITypeLib* const lib = []() -> ITypeLib* {
     const ComServer* server = GetComServer();
     if (server == nullptr || !server->typeLibrary) return nullptr;
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-      const DWORD n = GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size()));
-      if (n == 0) return nullptr;
-      if (n < path.size()) {
-        path.resize(n);
-        break;
-      }
-      path.resize(path.size() * 2);
-    }
+    const std::u16string path = win32::ModuleFileName(win32::ThisModule());
+    if (path.empty()) return nullptr;
     ITypeLib* loaded = nullptr;
-    return SUCCEEDED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &loaded)) ? loaded : nullptr;
+    return SUCCEEDED(LoadTypeLibEx(reinterpret_cast<LPCOLESTR>(path.c_str()), REGKIND_NONE, &loaded)) ? loaded : nullptr;
   }();
   return lib;
 }

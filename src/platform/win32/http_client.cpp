@@ -83,23 +83,12 @@ std::optional<uint64_t> ContentLength(HINTERNET request) {
 
 }  // namespace
 
-InternetSession::InternetSession(std::string agent, DWORD accessType, std::u16string proxyList)
-    : agent_(std::move(agent)), accessType_(accessType), proxyList_(std::move(proxyList)) {}
-
 // The WinINet session itself is opened per URL, with the proxy for that URL's scheme; here
 // only the choices are checked, and that WinINet starts at all.
 std::unique_ptr<InternetSession> InternetOpenW(TextView agent, DWORD accessType, TextView proxyList,
                                                TextView proxyBypass, DWORD) {
-  if (!proxyBypass.view().empty()) return nullptr;
-  if (accessType == INTERNET_OPEN_TYPE_PROXY) {
-    std::u16string_view list = proxyList;
-    if (list.find_first_not_of(u" \t\r\n;") == std::u16string_view::npos || !ProxyForScheme(list, "http"))
-      return nullptr;
-  } else if (accessType != INTERNET_OPEN_TYPE_PRECONFIG && accessType != INTERNET_OPEN_TYPE_DIRECT) {
-    return nullptr;
-  }
   if (!Handle(::InternetOpenW(L"", kDirect, nullptr, nullptr, 0))) return nullptr;
-  return std::make_unique<InternetSession>(Utf16ToUtf8(agent.view()), accessType, std::u16string(proxyList.view()));
+  return http::MakeSession(agent, accessType, proxyList, proxyBypass);
 }
 
 struct InternetFile::Transfer {

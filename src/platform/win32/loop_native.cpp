@@ -67,21 +67,8 @@ constexpr wchar_t kClassName[] = L"KdxMessageWindow";
   return 0;
 }
 
-HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&WindowProc), &module);
-  return module;
-}
-
 bool RegisterWindowClass() {
-  static const bool registered = [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = ThisModule();
-    wc.lpszClassName = kClassName;
-    return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-  }();
+  static const bool registered = win32::RegisterWindowClass(kClassName, WindowProc);
   return registered;
 }
 
@@ -98,7 +85,7 @@ NativeLoop* OpenNativeLoop(LoopState& loop) {
   // Without the window the loop still runs, only a host's own message loop cannot drive it.
   if (RegisterWindowClass()) {
     native->hwnd = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                   ThisModule(), nullptr);
+                                   win32::ThisModule(), nullptr);
     if (native->hwnd != nullptr)
       SetWindowLongPtrW(native->hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&loop));
   }

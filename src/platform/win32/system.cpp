@@ -6,11 +6,10 @@ namespace kdx {
 
 // GetModuleFileNameW cuts a long path silently (it returns the buffer size), so the buffer
 // grows until the whole path fits.
-std::u16string win32::ExecutablePath() {
-  const HMODULE exe = GetModuleHandleW(nullptr);
+std::u16string win32::ModuleFileName(HMODULE module) {
   std::u16string buffer(256, u'\0');
   for (;;) {
-    const DWORD n = GetModuleFileNameW(exe, reinterpret_cast<wchar_t*>(buffer.data()), static_cast<DWORD>(buffer.size()));
+    const DWORD n = GetModuleFileNameW(module, reinterpret_cast<wchar_t*>(buffer.data()), static_cast<DWORD>(buffer.size()));
     if (n == 0) return {};
     if (n < buffer.size()) {
       buffer.resize(n);
@@ -20,6 +19,8 @@ std::u16string win32::ExecutablePath() {
     buffer.resize(buffer.size() * 2);
   }
 }
+
+std::u16string win32::ExecutablePath() { return ModuleFileName(GetModuleHandleW(nullptr)); }
 
 void native::LocalTime(SYSTEMTIME* time) {
   ::SYSTEMTIME now;
@@ -35,6 +36,25 @@ void win32::PinThisModule() {
                               reinterpret_cast<LPCWSTR>(&win32::PinThisModule), &module) != 0;
   }();
   (void)pinned;
+}
+
+HINSTANCE win32::ThisModule() {
+  static const HMODULE module = [] {
+    HMODULE m = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&win32::ThisModule), &m);
+    return m;
+  }();
+  return module;
+}
+
+bool win32::RegisterWindowClass(const wchar_t* name, WNDPROC procedure, bool arrowCursor) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = procedure;
+  wc.hInstance = ThisModule();
+  if (arrowCursor) wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.lpszClassName = name;
+  return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 std::u16string native::ExecutablePath() { return win32::ExecutablePath(); }

@@ -76,12 +76,21 @@
 
 namespace kdx::win32 {
 
-// The host executable's full path, however long.
+// The full path of a module's file (the executable's for null), however long; empty when it
+// cannot be had.
+std::u16string ModuleFileName(HMODULE module);
+// The host executable's full path.
 std::u16string ExecutablePath();
 
 // Keeps the module holding this code loaded for the life of the process. Called before
 // anything outlives a call into the module: per-thread callbacks (fiber-local slots) and
 // window procedures would otherwise run in an unloaded DLL at thread exit.
 void PinThisModule();
+
+// The module (DLL or program) holding this code, which owns its window classes.
+HINSTANCE ThisModule();
+// Registers a window class of this module (with the arrow cursor when asked); true when the
+// class is registered, now or before.
+bool RegisterWindowClass(const wchar_t* name, WNDPROC procedure, bool arrowCursor = false);
 
 }  // namespace kdx::win32

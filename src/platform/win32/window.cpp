@@ -126,22 +126,8 @@ WindowKey KeyOf(WPARAM vk) {
   return 0;
 }
 
-HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&WindowProc), &module);
-  return module;
-}
-
 bool RegisterWindowClass() {
-  static const bool registered = [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = ThisModule();
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.lpszClassName = kClassName;
-    return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-  }();
+  static const bool registered = win32::RegisterWindowClass(kClassName, WindowProc, true);
   return registered;
 }
 
@@ -180,7 +166,7 @@ bool ModalWindow::Open(const CString& title, int clientWidth, int clientHeight) 
   s.height = clientHeight;
   s.activeBefore = GetActiveWindow();
   s.hwnd = CreateWindowExW(kExStyle, kClassName, reinterpret_cast<LPCWSTR>(title.GetString()), kStyle, x, y,
-                           outer.cx, outer.cy, nullptr, nullptr, ThisModule(), &s);
+                           outer.cx, outer.cy, nullptr, nullptr, win32::ThisModule(), &s);
   if (s.hwnd == nullptr) {
     s = ModalWindowState{};
     return false;
