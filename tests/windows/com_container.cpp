@@ -120,25 +120,21 @@ HRESULT Call(IDispatch* control, const wchar_t* name, std::vector<VARIANT> args,
   return hr;
 }
 
+// Arguments as a client makes them.
 VARIANT Long(long v) {
   VARIANT out;
   VariantInit(&out);
-  out.vt = VT_I4;
-  out.lVal = v;
+  V_VT(&out) = VT_I4, V_I4(&out) = v;
   return out;
 }
 VARIANT Double(double v) {
-  VARIANT out;
-  VariantInit(&out);
-  out.vt = VT_R8;
-  out.dblVal = v;
+  VARIANT out = Long(0);
+  V_VT(&out) = VT_R8, V_R8(&out) = v;
   return out;
 }
 VARIANT Text(const std::wstring& v) {
-  VARIANT out;
-  VariantInit(&out);
-  out.vt = VT_BSTR;
-  out.bstrVal = SysAllocString(v.c_str());
+  VARIANT out = Long(0);
+  V_VT(&out) = VT_BSTR, V_BSTR(&out) = SysAllocString(v.c_str());
   return out;
 }
 
@@ -305,7 +301,9 @@ TEST_F(Container, TradesWhileEventsArrive) {
   ASSERT_TRUE(PumpUntil([&] { return sink.Saw(kOrderStatus) && sink.Saw(kFillOrder); }));
   bool orderLogged = false;  // Log(2, the order as sent)
   for (const Event& e : sink.events) {
-    if (e.id == kOrderStatus || e.id == kFillOrder) EXPECT_EQ(e.numbers, std::vector<long>{0});
+    if (e.id == kOrderStatus || e.id == kFillOrder) {
+      EXPECT_EQ(e.numbers, std::vector<long>{0});
+    }
     orderLogged = orderLogged || (e.id == kLog && e.numbers == std::vector<long>{2});
   }
   EXPECT_TRUE(orderLogged);
