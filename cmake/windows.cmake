@@ -113,7 +113,7 @@ set(KDX_WINDOWS_TEST_EXCLUDED platform/dispatch_test.cpp platform/registry_test.
     queries/http_query_threads_test.cpp queries/login_session_threads_test.cpp queries/statements_threads_test.cpp
     sim/sim_web_test.cpp
     # The Linux registry file, and creation through dlopen of a .so found by /proc/self/exe.
-    control/Module_test.cpp)
+    control/Module_registration_test.cpp)
 # The wait descriptor and FIFOs, symbolic links and /proc have no Windows counterpart.
 set(KDX_WINDOWS_TEST_FILTER_test_platform
     "MessageLoop.PostsOfAllWindowsRunInFifoOrderAndSendsRunInPlace:Profile.EncodingsAndFilesNotRead")
