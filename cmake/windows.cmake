@@ -103,12 +103,15 @@ target_include_directories(kdxtestcommon PUBLIC ${KDX_TEST_COMPAT})
 target_compile_options(kdxtestcommon PUBLIC "SHELL:-include ${KDX_TEST_COMPAT}/compat.h")
 target_link_libraries(kdxtestcommon PUBLIC kdxsim_component kdxbridge GTest::gtest ws2_32)  # ws2_32: the loopback servers
 
-# The test folders that build for Windows, the files left out of them (they test pieces
-# without a Win32 backend, the Linux registry file, or drive X11 windows through Xvfb), and the
-# tests that check Linux-only behaviour.
+# The test folders that build for Windows (host and tools test Linux programs: the console host
+# on libedit, the skin drawn with gdk-pixbuf), the files left out of them, and the tests that
+# check Linux-only behaviour.
 set(KDX_WINDOWS_TEST_UNITS control orders platform queries record reports resources sim ui)
-set(KDX_WINDOWS_TEST_EXCLUDED platform/dispatch_test.cpp platform/registry_test.cpp
-    platform/registry_threads_test.cpp platform/window_test.cpp ui/WindowPresenter_test.cpp
+set(KDX_WINDOWS_TEST_EXCLUDED
+    # The Linux registry file.
+    platform/registry_test.cpp platform/registry_threads_test.cpp
+    # X11 windows driven through Xvfb.
+    platform/window_test.cpp ui/WindowPresenter_test.cpp
     # The simulated web services: Debian ships cpp-httplib's implementation compiled for Linux only.
     queries/http_query_threads_test.cpp queries/login_session_threads_test.cpp queries/statements_threads_test.cpp
     sim/sim_web_test.cpp
