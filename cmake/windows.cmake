@@ -117,9 +117,9 @@ set(KDX_WINDOWS_TEST_EXCLUDED
     sim/sim_web_test.cpp
     # The Linux registry file, and creation through dlopen of a .so found by /proc/self/exe.
     control/Module_registration_test.cpp)
-# The wait descriptor and FIFOs, symbolic links and /proc have no Windows counterpart.
+# The message loop's wait descriptor (polled) has no Windows counterpart.
 set(KDX_WINDOWS_TEST_FILTER_test_platform
-    "MessageLoop.PostsOfAllWindowsRunInFifoOrderAndSendsRunInPlace:Profile.EncodingsAndFilesNotRead")
+    "MessageLoop.PostsOfAllWindowsRunInFifoOrderAndSendsRunInPlace")
 # SIGPIPE is a POSIX signal that only the libcurl backend has to take back. Wine's WinINet
 # ignores the receive time-out, so the fetches from a silent server there would never end.
 # The system's proxy settings are the environment's (http_proxy) only on Linux.
