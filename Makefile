@@ -67,7 +67,7 @@ windows: deps build/build.ninja
 # Each run starts from a fresh Wine prefix inside each build folder; the test summaries are shown.
 windows-test: windows
 	@status=0; for tree in build-win64 build-win32; do \
-	  rm -rf $$tree/wineprefix $$tree/wineprefix.lock $$tree/com-tests; \
+	  rm -rf $$tree/wineprefix* $$tree/com-tests; \
 	  echo "== $$tree"; \
 	  (cd $$tree && ctest $(CTEST_FLAGS) -V >ctest-wine.log 2>&1) || status=1; \
 	  grep -E '^[0-9]+: (\[ *(PASSED|FAILED|SKIPPED) *\]|\[==========\] [0-9]+ tests|(ok|FAIL) +[A-Za-z]|session: )|tests passed|\*\*\*|Failed' $$tree/ctest-wine.log; \

@@ -179,7 +179,9 @@ endforeach()
 # The COM DLLs under Wine, as a Windows developer meets them: registered with regsvr32, then
 # driven by name from a script host, and sited on a form by a container program that knows
 # only their registration, the interface identifiers and the DISPIDs.
-set(KDX_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run ${KDX_WINE_PREFIX})
+# A prefix of their own: the classes they register in it would otherwise be found by the unit
+# tests running beside them, which expect an empty registry.
+set(KDX_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run ${PROJECT_BINARY_DIR}/wineprefix-com)
 foreach(dll kdxsim kdxbridge)
   add_test(NAME regsvr32_${dll} COMMAND ${KDX_WINE_RUN} regsvr32 Z:$<TARGET_FILE:${dll}_dll>)
   add_test(NAME unregister_${dll} COMMAND ${KDX_WINE_RUN} regsvr32 /u Z:$<TARGET_FILE:${dll}_dll>)

@@ -119,7 +119,7 @@ RegEntries TypeLibEntries(const TypeLibrary& lib, const std::u16string& path) {
   const std::u16string proxy = StringFromCLSID(CLSID_PSDispatch);
   RegEntries rows{
       {root, u"", lib.help},
-      {root + u"\\" + Number(lib.lcid, 16) + u"\\win32", u"", path},
+      {root + u"\\" + Number(lib.lcid, 16) + u"\\" + std::u16string(TypeLibPlatformKey()), u"", path},
       {root + u"\\FLAGS", u"", Number(lib.flags, 10)},
       {root + u"\\HELPDIR", u"", ModuleFolder(path)},
   };

@@ -377,6 +377,8 @@ fs::path DefaultRegistryFile() {
   return temp / ("kdx-bridge-" + std::to_string(geteuid())) / "registry";
 }
 
+std::u16string_view TypeLibPlatformKey() { return u"win32"; }
+
 Registry& ClassesRoot() {
   static Registry root(DefaultRegistryFile());
   return root;

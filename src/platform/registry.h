@@ -98,6 +98,10 @@ std::filesystem::path DefaultRegistryFile();
 
 // The process-wide registry, on DefaultRegistryFile() unless SetRegistryFile chose another.
 Registry& ClassesRoot();
+
+// The platform key under a registered type library's locale: "win64" for a 64-bit Windows
+// module, as RegisterTypeLib writes it; "win32" otherwise.
+std::u16string_view TypeLibPlatformKey();
 void SetRegistryFile(std::filesystem::path file);
 
 // Reads the default value of "<progId>\CLSID" in ClassesRoot(). CO_E_CLASSSTRING when

@@ -112,7 +112,8 @@ class ComObject final : public ::IDispatch,
       *ppv = this;  // not AddRef'd: only UnwrapOwn asks, and holds its own reference
       return kdx::S_OK;
     }
-    if (iid == IID_IUnknown || iid == IID_IDispatch || (cls_ && iid == ToWin(cls_->dispatchIid)))
+    if (iid == IID_IUnknown || iid == IID_IDispatch ||
+        (cls_ && cls_->dispatchIid != kdx::GUID{} && iid == ToWin(cls_->dispatchIid)))
       *ppv = static_cast<::IDispatch*>(this);
     else if (cls_ && (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2))
       *ppv = static_cast<::IProvideClassInfo2*>(this);

@@ -192,6 +192,8 @@ HRESULT Registry::ReadResult() { return impl_->readResult; }
 
 fs::path DefaultRegistryFile() { return {}; }
 
+std::u16string_view TypeLibPlatformKey() { return sizeof(void*) == 8 ? u"win64" : u"win32"; }
+
 Registry& ClassesRoot() {
   static Registry root(DefaultRegistryFile());
   return root;
