@@ -28,10 +28,10 @@ std::shared_ptr<kdx::IDispatch> MakeObject() {
 }
 
 ::HRESULT Call(::IDispatch* object, ::DISPID id, std::vector<::VARIANT> reversedArgs, ::VARIANT* result,
-               EXCEPINFO* exception = nullptr, std::vector<::DISPID> named = {}) {
+               EXCEPINFO* exception = nullptr, std::vector<::DISPID> named = {}, UINT* argErr = nullptr) {
   DISPPARAMS params{reversedArgs.data(), named.data(), static_cast<UINT>(reversedArgs.size()),
                     static_cast<UINT>(named.size())};
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, exception, nullptr);
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, exception, argErr);
 }
 
 ::VARIANT Nested(int depth) {
@@ -64,7 +64,9 @@ TEST(ComAdapter, ConvertsValuesBothWaysAndBoundsTheirNesting) {
   EXPECT_EQ(Call(object, 1, {deep}, &result), S_OK);
   EXPECT_EQ(V_VT(&result), VT_ARRAY | VT_VARIANT);
   ::VariantClear(&result);
-  EXPECT_EQ(Call(object, 1, {tooDeep}, &result), kdx::DISP_E_TYPEMISMATCH);
+  UINT argErr = 99;
+  EXPECT_EQ(Call(object, 1, {tooDeep}, &result, nullptr, {}, &argErr), kdx::DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(argErr, 0u);
   ::VariantClear(&deep);
   ::VariantClear(&tooDeep);
 

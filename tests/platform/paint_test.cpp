@@ -35,6 +35,12 @@ TEST(Paint, BitmapFilesRoundTripAndHostileOnesAreRefused) {
   EXPECT_EQ(loaded.GetPixel(0, 0), RGB(1, 2, 3));
   EXPECT_EQ(loaded.GetPixel(2, 1), RGB(250, 128, 7));
 
+  // A skin as wide as the limit still loads.
+  const std::string widest = (folder.path() / "widest.bmp").string();
+  ASSERT_TRUE(Filled(CBitmap::kMaxSide, 1, RGB(9, 9, 9)).SaveBmp(widest));
+  ASSERT_TRUE(loaded.LoadFromFile(widest));
+  EXPECT_EQ(loaded.Width(), CBitmap::kMaxSide);
+
   std::string bytes;
   std::ifstream(good, std::ios::binary) >> std::noskipws >> bytes;
   std::string huge = bytes;

@@ -260,12 +260,9 @@ OutgoingArgs::~OutgoingArgs() {
 
 ::HRESULT OutgoingArgs::Convert(std::span<kdx::VARIANT> args, bool propertyPut) {
   const std::size_t n = args.size();
-  com_.reset(new ::VARIANT[n]);
-  byref_.reset(new ::VARIANT[n]);
-  for (std::size_t i = 0; i < n; ++i) {
-    ::VariantInit(&com_[i]);
-    ::VariantInit(&byref_[i]);
-  }
+  // Zeroed, that is VT_EMPTY: slots a failed conversion never reached are cleared safely.
+  com_.reset(new ::VARIANT[n]());
+  byref_.reset(new ::VARIANT[n]());
   count_ = n;
   for (std::size_t i = 0; i < n; ++i) {
     ::VARIANT& slot = com_[n - 1 - i];
