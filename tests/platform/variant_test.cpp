@@ -54,6 +54,7 @@ TEST(VariantChangeType, CoercesAmongTheAutomationTypes) {
       // Reals to text: shortest round trip; exponent form from 1E+15 and below 1E-06.
       {0.1 + 0.2, VT_BSTR, S_OK, u"0.30000000000000004"}, {123456789012345.0, VT_BSTR, S_OK, u"123456789012345"},
       {1e15, VT_BSTR, S_OK, u"1E+15"}, {1.5e20, VT_BSTR, S_OK, u"1.5E+20"}, {0.000001, VT_BSTR, S_OK, u"0.000001"},
+      {-2.5e-9, VT_BSTR, S_OK, u"-2.5E-09"},
       {1.25e-7, VT_BSTR, S_OK, u"1.25E-07"}, {NAN, VT_BSTR, S_OK, u"NaN"}, {VARIANT::R4(0.1f), VT_BSTR, S_OK, u"0.1"},
       {-1e300 * 1e300, VT_BSTR, S_OK, u"-Infinity"},
       // Text to numbers: invariant format, white space around, nothing else.
