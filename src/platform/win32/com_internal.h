@@ -124,6 +124,22 @@ std::shared_ptr<kdx::IDispatch> UnwrapOwn(::IUnknown* object);
 // The module's type library (resource TYPELIB 1), loaded once; null when it has none.
 ITypeLib* ModuleTypeLib();
 
+// A COM object's reference count: it starts at 1 (the creator's reference), and the object is
+// deleted when the last is released.
+class RefCount {
+ public:
+  ULONG Add() { return ++refs_; }
+  template <class T>
+  ULONG Release(T* object) {
+    const ULONG left = --refs_;
+    if (left == 0) delete object;
+    return left;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
 // The reference count and QueryInterface of a COM object with one interface I, answered for
 // IUnknown and the identifiers Answers accepts; counted among the module's live objects.
 template <class I>
@@ -142,18 +158,14 @@ class ComUnknown : public I {
     this->AddRef();
     return kdx::S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  STDMETHODIMP_(ULONG) Release() override { return refs_.Release(this); }
 
  protected:
   virtual bool Answers(REFIID iid) const = 0;
 
  private:
-  std::atomic<ULONG> refs_{1};
+  RefCount refs_;
 };
 
 // Runs f and turns any C++ exception into a result: none may cross into COM.

@@ -125,12 +125,8 @@ class ComObject final : public ::IDispatch,
     AddRef();
     return kdx::S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  STDMETHODIMP_(ULONG) Release() override { return refs_.Release(this); }
 
   // IDispatch
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -520,7 +516,7 @@ class ComObject final : public ::IDispatch,
     }
   }
 
-  std::atomic<ULONG> refs_{1};
+  RefCount refs_;
   std::shared_ptr<kdx::IDispatch> object_;
   const ComClass* cls_;
   kdx::ConnectionPoint* events_ = nullptr;
